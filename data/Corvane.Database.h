@@ -1,0 +1,125 @@
+#pragma once
+// Access to a Firebird database through the client library's C interface: the process-wide
+// client library, connections with their parameter list and transaction options, and
+// queries with named parameters whose fields deliver typed values.
+#include "Corvane.Errors.h"
+#include "Corvane.Values.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace Corvane {
+
+// The process-wide client library. Its name is set once by the connection settings; the
+// library is loaded by the first Start (or the first Open) and stays loaded.
+class TFbClient {
+public:
+  // "fbclient.dll" (any case) maps to the platform's library; a name with a path is used as given.
+  static void SetLibraryName(const QString& aName);
+  static QString LibraryName();
+  // Loads the library and resolves every entry point; does nothing when already loaded.
+  // Fails with a message naming the library or the missing entry point.
+  static void Start();
+  static bool Started();
+};
+
+enum class TIsolation { tiReadCommitted, tiSnapshot, tiSerializable };
+
+// A query text with its named parameter markers (:NAME outside quoted strings and quoted
+// identifiers) replaced by '?'; Names holds the marker names in order of appearance.
+struct TNamedSql {
+  QString Positional;
+  QStringList Names;
+};
+TNamedSql ParseNamedSql(const QString& aSQL);
+
+class TDbQuery;
+
+class TDbConnection {
+public:
+  TDbConnection();
+  ~TDbConnection();  // detaches when open; never throws
+  TDbConnection(const TDbConnection&) = delete;
+  TDbConnection& operator=(const TDbConnection&) = delete;
+
+  // Parameter list: Name=Value lines, names without regard to case, in order of first setting.
+  void SetParams(const QString& aText);  // replaces all lines
+  QString ParamsText() const;            // each line ended by CR LF
+  QString Param(const QString& aName) const;
+  void SetParam(const QString& aName, const QString& aValue);  // empty value removes the line
+
+  void SetLoginPrompt(bool aValue);
+  bool LoginPrompt() const;
+  void SetSilent(bool aValue);
+  bool Silent() const;
+  // Transaction options, applied at the next StartTransaction.
+  void SetReadOnly(bool aValue);
+  bool ReadOnly() const;
+  void SetIsolation(TIsolation aValue);
+  TIsolation Isolation() const;
+
+  // The attachment string that Open would use, from Protocol, Server and Database.
+  QString AttachmentString() const;
+
+  void Open();  // no-op when open; a failed open leaves the connection closed
+  void Close();
+  bool IsOpen() const;
+
+  bool InTransaction() const;
+  void StartTransaction();
+  void Rollback();
+
+private:
+  friend class TDbQuery;
+  struct TImpl;
+  std::unique_ptr<TImpl> FImpl;
+};
+
+// One select-list item seen on the current row.
+class TDbField {
+public:
+  const QString& Name() const { return FName; }
+  TValueKind Kind() const { return FKind; }
+  bool IsNull() const { return FValue.IsNull(); }
+  const TValue& Value() const { return FValue; }
+  QString TextForm() const { return FValue.TextForm(); }
+
+private:
+  friend class TDbQuery;
+  QString FName;
+  TValueKind FKind = TValueKind::vkText;
+  TValue FValue;
+};
+
+class TDbQuery {
+public:
+  explicit TDbQuery(TDbConnection& aConnection);
+  ~TDbQuery();  // releases the statement; never throws
+  TDbQuery(const TDbQuery&) = delete;
+  TDbQuery& operator=(const TDbQuery&) = delete;
+
+  void SetSQL(const QString& aSQL);
+  const QString& SQL() const;
+  // Fails when the text holds no parameter of that name (compared without regard to case).
+  void SetParam(const QString& aName, const TValue& aValue);
+  void SetParam(const QString& aName, const QString& aText);
+
+  // Prepares (once per text), binds, executes and positions on the first row.
+  // Opening again after Close re-executes the prepared statement with the current values.
+  void Open();
+  bool IsOpen() const;
+  bool Eof() const;
+  void Next();
+  void Close();  // closes the cursor and keeps the prepared statement for another Open
+
+  int FieldCount() const;
+  const TDbField& Field(int aIndex) const;
+  const TDbField& FieldByName(const QString& aName) const;  // without regard to case
+
+private:
+  struct TImpl;
+  std::unique_ptr<TImpl> FImpl;
+};
+
+}  // namespace Corvane

@@ -1,0 +1,104 @@
+#pragma once
+// Typed values: the form in which column values and query parameters travel between the
+// database layer and the engine.
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+namespace Corvane {
+
+enum class TValueKind {
+  vkInteger,
+  vkDecimal,
+  vkFloat,
+  vkDate,
+  vkTime,
+  vkTimestamp,
+  vkText,
+  vkTextBlob,
+  vkBytes,
+  vkBoolean,
+};
+
+QString ValueKindName(TValueKind aKind);
+
+struct TDate {
+  int Year = 1;
+  int Month = 1;
+  int Day = 1;
+  bool operator==(const TDate&) const = default;
+};
+
+struct TTime {
+  int Hour = 0;
+  int Minute = 0;
+  int Second = 0;
+  int Millisecond = 0;
+  bool operator==(const TTime&) const = default;
+};
+
+struct TTimestamp {
+  TDate Date;
+  TTime Time;
+  bool operator==(const TTimestamp&) const = default;
+};
+
+// An exact decimal: the stored integer, unscaled, and the number of fraction digits (1..18).
+struct TDecimal {
+  std::int64_t Unscaled = 0;
+  int Scale = 0;
+  bool operator==(const TDecimal&) const = default;
+};
+
+class TValue {
+public:
+  // A default-constructed value is unassigned: no value at all.
+  TValue() = default;
+
+  static TValue Null(TValueKind aKind = TValueKind::vkText);
+  static TValue Integer(std::int64_t aValue);
+  static TValue Decimal(std::int64_t aUnscaled, int aScale);
+  static TValue Float(double aValue);
+  static TValue Date(const TDate& aValue);
+  static TValue Time(const TTime& aValue);
+  static TValue Timestamp(const TTimestamp& aValue);
+  static TValue Text(const QString& aValue);
+  static TValue TextBlob(const QString& aValue);
+  static TValue Bytes(const QByteArray& aValue);
+  static TValue Boolean(bool aValue);
+
+  bool IsUnassigned() const { return FState == TState::sUnassigned; }
+  bool IsNull() const { return FState == TState::sNull; }
+  bool IsAssigned() const { return FState == TState::sAssigned; }
+  // The kind of the value; for a null value, the kind of the item it came from.
+  TValueKind Kind() const { return FKind; }
+
+  // Kind values. Each is meaningful only for a non-null value of the matching kind.
+  std::int64_t AsInteger() const { return FInteger; }
+  TDecimal AsDecimal() const { return TDecimal{FInteger, FScale}; }
+  double AsFloat() const { return FFloat; }
+  TDate AsDate() const { return FTimestamp.Date; }
+  TTime AsTime() const { return FTimestamp.Time; }
+  TTimestamp AsTimestamp() const { return FTimestamp; }
+  const QString& AsText() const { return FText; }  // vkText and vkTextBlob
+  const QByteArray& AsBytes() const { return FBytes; }
+  bool AsBoolean() const { return FInteger != 0; }
+
+  // The display text: empty for null; exact decimal digits for numbers, ISO dates and times.
+  QString TextForm() const;
+
+  bool operator==(const TValue& aOther) const;
+
+private:
+  enum class TState { sUnassigned, sNull, sAssigned };
+  TState FState = TState::sUnassigned;
+  TValueKind FKind = TValueKind::vkText;
+  std::int64_t FInteger = 0;  // vkInteger, vkDecimal (unscaled), vkBoolean
+  int FScale = 0;
+  double FFloat = 0;
+  TTimestamp FTimestamp;
+  QString FText;
+  QByteArray FBytes;
+};
+
+}  // namespace Corvane

@@ -1,0 +1,112 @@
+#pragma once
+// The slice exporter: given a connection, a root table, key values and configured
+// relations, it walks the rows of one document and writes the slice script.
+#include "Corvane.Database.h"
+#include "Corvane.Values.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+namespace Corvane {
+
+using TSliceProgress = std::function<void(const QString& aMessage)>;
+
+class ISliceExporter;
+using ISliceExporterPtr = std::shared_ptr<ISliceExporter>;
+
+class ISliceExporter {
+public:
+  virtual ~ISliceExporter() = default;
+  virtual ISliceExporterPtr Table(const QString& aTable) = 0;
+  virtual ISliceExporterPtr Key(const QString& aField, const TValue& aValue) = 0;
+  virtual ISliceExporterPtr IncludeChildren(const QString& aTable, const QString& aForeignKey,
+                                            const QString& aParentKey) = 0;
+  virtual ISliceExporterPtr IncludeRelated(const QString& aParentTable, const QString& aTable,
+                                           const QString& aForeignKeys, const QString& aParentKeys,
+                                           const QString& aFilter) = 0;
+  virtual ISliceExporterPtr Dependencies(bool aEnabled) = 0;
+  virtual ISliceExporterPtr Progress(const TSliceProgress& aCallback) = 0;
+  virtual void ListTables(QStringList* aTables) = 0;
+  virtual QString Generate() = 0;
+  virtual void SaveToFile(const QString& aFileName) = 0;
+};
+
+// Splits a comma list of column names: blanks (codes 1..32) around and between items,
+// double-quoted items with "" for one quote.
+QStringList ParseNameList(const QString& aList);
+
+class TSqlLiterals;
+class TSliceCatalogue;
+
+class TSliceExporter final : public ISliceExporter,
+                             public std::enable_shared_from_this<TSliceExporter> {
+public:
+  // One configured relation: rows of TableName whose ForeignKey columns equal the
+  // ParentKey columns of a ParentTable row (comma lists paired by position), narrowed by Filter.
+  struct TChild {
+    QString ParentTable;
+    QString TableName;
+    QString ForeignKey;
+    QString ParentKey;
+    QString Filter;
+  };
+
+  // aConnection is not owned and must outlive every run.
+  static ISliceExporterPtr New(TDbConnection* aConnection);
+  static std::shared_ptr<TSliceExporter> Create(TDbConnection* aConnection);
+  ~TSliceExporter() override;
+
+  ISliceExporterPtr Table(const QString& aTable) override;
+  ISliceExporterPtr Key(const QString& aField, const TValue& aValue) override;
+  ISliceExporterPtr IncludeChildren(const QString& aTable, const QString& aForeignKey,
+                                    const QString& aParentKey) override;
+  ISliceExporterPtr IncludeRelated(const QString& aParentTable, const QString& aTable,
+                                   const QString& aForeignKeys, const QString& aParentKeys,
+                                   const QString& aFilter) override;
+  ISliceExporterPtr Dependencies(bool aEnabled) override;
+  ISliceExporterPtr Progress(const TSliceProgress& aCallback) override;
+  void ListTables(QStringList* aTables) override;
+  QString Generate() override;
+  void SaveToFile(const QString& aFileName) override;
+
+  // Within one read-only snapshot the catalogue cannot change, so a run keeps catalogue
+  // answers and prepared statements until it ends. Off: every lookup queries again.
+  void SetRunCache(bool aEnabled) { FRunCache = aEnabled; }
+
+private:
+  explicit TSliceExporter(TDbConnection* aConnection);
+
+  void Report(const QString& aMessage);
+  void CheckRelationTree() const;
+  void WriteScript();
+  void Visit(const QString& aTable, const TDbQuery& aRow, const QString& aOrigin);
+  void VisitParents(const QString& aTable, const TDbQuery& aRow);
+  void VisitChildren(const QString& aTable, const TDbQuery& aRow);
+  QString RowDescription(const QString& aTable, const TDbQuery& aRow);
+  QString RowIdentity(const QString& aTable, const QStringList& aPrimaryKey, const TDbQuery& aRow) const;
+
+  TDbConnection* FConnection;
+  QString FTable;
+  QStringList FKeys;
+  QList<TValue> FValues;
+  QList<TChild> FChildren;
+  bool FDependencies = true;
+  QSet<QString> FVisited;
+  QSet<QString> FVisiting;
+  QStringList FScript;
+  int FCount = 0;
+  TSliceProgress FProgress;
+  QString FCharacterSet;
+  std::unique_ptr<TSqlLiterals> FLiterals;
+  std::unique_ptr<TSliceCatalogue> FCatalogue;
+  bool FRunCache = true;
+};
+
+// Comment text: CR, LF and tab written as backslash-r, -n and -t, so a comment stays one line.
+QString CommentText(const QString& aText);
+
+}  // namespace Corvane

@@ -1,0 +1,36 @@
+#pragma once
+// SQL text for the slice script: literals of typed values (single-line ASCII) and quoted
+// identifiers.
+#include "Corvane.Charsets.h"
+#include "Corvane.Values.h"
+
+#include <QString>
+#include <memory>
+
+namespace Corvane {
+
+class TSqlLiterals {
+public:
+  // aCharacterSet: WIN1252, UTF8, ISO8859_1 or ASCII (upper case); anything else fails.
+  explicit TSqlLiterals(const QString& aCharacterSet);
+
+  const QString& CharacterSet() const { return FCharacterSet; }
+
+  // The literal of a field value; aFieldName only serves the message of an unsupported kind.
+  QString Literal(const TValue& aValue, const QString& aFieldName) const;
+  // Appends the literal to aOut (the hot path of an export).
+  void AppendLiteral(QString& aOut, const TValue& aValue, const QString& aFieldName) const;
+  QString TextLiteral(const QString& aText) const;
+  static QString QuoteName(const QString& aName);
+
+  // Pieces that need no character set, exposed for their own tests.
+  static QString DecimalText(std::int64_t aUnscaled, int aScale);
+  static QString FloatText(double aValue);
+
+private:
+  void AppendTextLiteral(QString& aOut, const QString& aText) const;
+  QString FCharacterSet;
+  std::unique_ptr<TTextEncoding> FTextEncoding;
+};
+
+}  // namespace Corvane

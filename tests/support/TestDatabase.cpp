@@ -1,0 +1,121 @@
+#include "TestDatabase.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryFile>
+#include <QUuid>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace Corvane::Testing {
+
+QString ServerUser() {
+  const QString LUser = qEnvironmentVariable("CORVANE_TEST_USER");
+  return LUser.isEmpty() ? QStringLiteral("SYSDBA") : LUser;
+}
+
+QString ServerPassword() {
+  const QString LPassword = qEnvironmentVariable("CORVANE_TEST_PASSWORD");
+  if (!LPassword.isEmpty()) return LPassword;
+  QFile LFile("/etc/firebird/3.0/SYSDBA.password");
+  if (LFile.open(QIODevice::ReadOnly)) {
+    static const QRegularExpression LPattern("^ISC_PASSWORD=\"?([^\"\\n]*)\"?", QRegularExpression::MultilineOption);
+    const auto LMatch = LPattern.match(QString::fromUtf8(LFile.readAll()));
+    if (LMatch.hasMatch() && !LMatch.captured(1).isEmpty()) return LMatch.captured(1);
+  }
+  return QStringLiteral("plumvaxer");
+}
+
+QString DatabaseFolder() {
+  const QString LFolder = "/var/tmp/corvane-tests";
+  QDir().mkpath(LFolder);
+  ::chmod(LFolder.toLocal8Bit().constData(), 01777);
+  return LFolder;
+}
+
+static TIsqlResult RunIsqlProcess(QStringList aArguments) {
+  TIsqlResult LResult;
+  QProcess LProcess;
+  LProcess.start("isql-fb", aArguments);
+  if (!LProcess.waitForFinished(600000)) {
+    LResult.Errors = "isql-fb did not finish: " + LProcess.errorString();
+    LProcess.kill();
+    return LResult;
+  }
+  LResult.ExitCode = LProcess.exitStatus() == QProcess::NormalExit ? LProcess.exitCode() : -1;
+  LResult.Output = QString::fromUtf8(LProcess.readAllStandardOutput());
+  LResult.Errors = QString::fromUtf8(LProcess.readAllStandardError());
+  return LResult;
+}
+
+TIsqlResult RunIsqlFile(const QString& aDatabase, const QString& aFile, const QString& aCharset) {
+  QStringList LArguments{"-b", "-q", "-ch", aCharset, "-user", ServerUser(), "-password", ServerPassword()};
+  if (!aDatabase.isEmpty()) LArguments << aDatabase;
+  LArguments << "-i" << aFile;
+  return RunIsqlProcess(LArguments);
+}
+
+TIsqlResult RunIsql(const QString& aDatabase, const QString& aSql, const QString& aCharset) {
+  QTemporaryFile LFile(QDir::tempPath() + "/corvane-isql-XXXXXX.sql");
+  if (!LFile.open()) return TIsqlResult{-1, {}, "cannot create a temporary file"};
+  LFile.write(aSql.toUtf8());
+  LFile.write("\n");
+  LFile.close();
+  return RunIsqlFile(aDatabase, LFile.fileName(), aCharset);
+}
+
+TTestDatabase::TTestDatabase(const QString& aName, const QString& aSchemaSql, const QString& aDefaultCharset) {
+  FPath = DatabaseFolder() + "/" + aName + "-" + QUuid::createUuid().toString(QUuid::Id128).left(12) + ".fdb";
+  QString LSql = QString("CREATE DATABASE 'localhost:%1' USER '%2' PASSWORD '%3' DEFAULT CHARACTER SET %4;\n")
+                     .arg(FPath, ServerUser(), ServerPassword(), aDefaultCharset);
+  LSql += aSchemaSql;
+  if (!aSchemaSql.trimmed().isEmpty()) LSql += "\nCOMMIT;\n";
+  const TIsqlResult LResult = RunIsql({}, LSql);
+  if (LResult.ExitCode != 0 || !LResult.Errors.trimmed().isEmpty())
+    ADD_FAILURE() << "creating " << FPath.toStdString() << " failed: " << LResult.Errors.toStdString()
+                  << LResult.Output.toStdString();
+}
+
+TTestDatabase::~TTestDatabase() { QFile::remove(FPath); }
+
+QString TTestDatabase::Params(const QString& aCharacterSet) const {
+  QString LText = "DriverID=FB\r\nProtocol=TCPIP\r\nServer=localhost\r\nDatabase=" + FPath + "\r\n";
+  LText += "User_Name=" + ServerUser() + "\r\nPassword=" + ServerPassword() + "\r\n";
+  if (!aCharacterSet.isEmpty()) LText += "CharacterSet=" + aCharacterSet + "\r\n";
+  return LText;
+}
+
+std::unique_ptr<TDbConnection> TTestDatabase::Connect(const QString& aCharacterSet) const {
+  auto LConnection = std::make_unique<TDbConnection>();
+  LConnection->SetLoginPrompt(false);
+  LConnection->SetParams(Params(aCharacterSet));
+  LConnection->SetSilent(true);
+  LConnection->SetReadOnly(true);
+  LConnection->SetIsolation(TIsolation::tiSnapshot);
+  LConnection->Open();
+  return LConnection;
+}
+
+TIsqlResult TTestDatabase::Execute(const QString& aSql, const QString& aCharset) const {
+  TIsqlResult LResult = RunIsql(Attachment(), aSql + "\nCOMMIT;\n", aCharset);
+  if (LResult.ExitCode != 0 || !LResult.Errors.trimmed().isEmpty())
+    ADD_FAILURE() << "isql failed on " << FPath.toStdString() << ": " << LResult.Errors.toStdString();
+  return LResult;
+}
+
+TIsqlResult TTestDatabase::Replay(const QString& aFile) const { return RunIsqlFile(Attachment(), aFile, "UTF8"); }
+
+QByteArray ReadFileBytes(const QString& aFileName) {
+  QFile LFile(aFileName);
+  if (!LFile.open(QIODevice::ReadOnly)) return {};
+  return LFile.readAll();
+}
+
+void WriteFileBytes(const QString& aFileName, const QByteArray& aBytes) {
+  QFile LFile(aFileName);
+  if (LFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) LFile.write(aBytes);
+}
+
+}  // namespace Corvane::Testing
