@@ -1,0 +1,224 @@
+#include "Corvane.Literals.h"
+
+#include "Corvane.Errors.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace Corvane {
+
+namespace {
+
+constexpr int CChunkUnits = 2000;  // no single literal in a script holds more than this
+constexpr char CHexDigits[] = "0123456789ABCDEF";
+
+void AppendHex(QString& aOut, const char* aData, qsizetype aSize) {
+  const qsizetype LStart = aOut.size();
+  aOut.resize(LStart + 2 * aSize);
+  QChar* LOut = aOut.data() + LStart;
+  for (qsizetype I = 0; I < aSize; ++I) {
+    const auto LByte = static_cast<unsigned char>(aData[I]);
+    *LOut++ = QLatin1Char(CHexDigits[LByte >> 4]);
+    *LOut++ = QLatin1Char(CHexDigits[LByte & 0x0F]);
+  }
+}
+
+void AppendPadded(QString& aOut, int aValue, int aWidth) {
+  aOut += QString::number(aValue).rightJustified(aWidth, QLatin1Char('0'));
+}
+
+void AppendDate(QString& aOut, const TDate& aDate) {
+  AppendPadded(aOut, aDate.Year, 4);
+  aOut += QLatin1Char('-');
+  AppendPadded(aOut, aDate.Month, 2);
+  aOut += QLatin1Char('-');
+  AppendPadded(aOut, aDate.Day, 2);
+}
+
+void AppendTime(QString& aOut, const TTime& aTime) {
+  AppendPadded(aOut, aTime.Hour, 2);
+  aOut += QLatin1Char(':');
+  AppendPadded(aOut, aTime.Minute, 2);
+  aOut += QLatin1Char(':');
+  AppendPadded(aOut, aTime.Second, 2);
+  aOut += QLatin1Char('.');
+  AppendPadded(aOut, aTime.Millisecond, 3);
+}
+
+}  // namespace
+
+TSqlLiterals::TSqlLiterals(const QString& aCharacterSet)
+    : FCharacterSet(aCharacterSet), FTextEncoding(TTextEncoding::ForCharacterSet(aCharacterSet)) {
+  if (!FTextEncoding)
+    throw TCorvaneError("Configure CharacterSet da conexao como WIN1252, UTF8, ISO8859_1 ou ASCII.");
+}
+
+QString TSqlLiterals::QuoteName(const QString& aName) {
+  bool LEmpty = true;
+  for (const QChar LChar : aName)
+    if (LChar.unicode() > 0x20) {
+      LEmpty = false;
+      break;
+    }
+  if (LEmpty) throw TCorvaneError("Identificador SQL vazio.");
+  QString LResult;
+  LResult.reserve(aName.size() + 2);
+  LResult += QLatin1Char('"');
+  for (const QChar LChar : aName) {
+    if (LChar == QLatin1Char('"')) LResult += QLatin1Char('"');
+    LResult += LChar;
+  }
+  LResult += QLatin1Char('"');
+  return LResult;
+}
+
+QString TSqlLiterals::DecimalText(std::int64_t aUnscaled, int aScale) {
+  // Work on the magnitude as unsigned so that the smallest 64-bit value keeps all its digits.
+  const bool LNegative = aUnscaled < 0;
+  const std::uint64_t LMagnitude =
+      LNegative ? std::uint64_t(0) - static_cast<std::uint64_t>(aUnscaled) : static_cast<std::uint64_t>(aUnscaled);
+  QString LDigits = QString::number(LMagnitude);
+  if (aScale <= 0) return (LNegative ? QStringLiteral("-") : QString()) + LDigits;
+  if (LDigits.size() <= aScale) LDigits = LDigits.rightJustified(aScale + 1, QLatin1Char('0'));
+  const QString LInteger = LDigits.left(LDigits.size() - aScale);
+  QString LFraction = LDigits.right(aScale);
+  qsizetype LEnd = LFraction.size();
+  while (LEnd > 0 && LFraction[LEnd - 1] == QLatin1Char('0')) --LEnd;
+  LFraction.truncate(LEnd);
+  QString LResult = LNegative ? QStringLiteral("-") : QString();
+  LResult += LInteger;
+  if (!LFraction.isEmpty()) LResult += QLatin1Char('.') + LFraction;
+  return LResult;
+}
+
+QString TSqlLiterals::FloatText(double aValue) {
+  // 17 significant digits, rounded to nearest by the C library: d.dddddddddddddddde±XX.
+  char LBuffer[64];
+  std::snprintf(LBuffer, sizeof LBuffer, "%.16e", std::fabs(aValue));
+  QString LDigits;
+  int LExponent = 0;
+  {
+    const QString LText = QString::fromLatin1(LBuffer);
+    const qsizetype LMark = LText.indexOf(QLatin1Char('e'));
+    LDigits = LText.left(LMark).remove(QLatin1Char('.'));
+    LExponent = LText.mid(LMark + 1).toInt() + 1;  // value = 0.d1d2... x 10^LExponent
+  }
+  qsizetype LEnd = LDigits.size();
+  while (LEnd > 0 && LDigits[LEnd - 1] == QLatin1Char('0')) --LEnd;
+  LDigits.truncate(LEnd);
+  if (LDigits.isEmpty()) LExponent = 0;
+
+  QString LResult = aValue < 0 ? QStringLiteral("-") : QString();
+  if (LExponent >= -3 && LExponent <= 17) {
+    if (LExponent <= 0) {
+      LResult += QLatin1Char('0');
+      if (!LDigits.isEmpty()) LResult += QLatin1Char('.') + QString(-LExponent, QLatin1Char('0')) + LDigits;
+    } else {
+      LResult += LDigits.left(LExponent).leftJustified(LExponent, QLatin1Char('0'));
+      if (LDigits.size() > LExponent) LResult += QLatin1Char('.') + LDigits.mid(LExponent);
+    }
+  } else {
+    LResult += LDigits[0];
+    if (LDigits.size() > 1) LResult += QLatin1Char('.') + LDigits.mid(1);
+    LResult += QLatin1Char('E') + QString::number(LExponent - 1);
+  }
+  return LResult;
+}
+
+void TSqlLiterals::AppendTextLiteral(QString& aOut, const QString& aText) const {
+  QByteArray LBytes;
+  if (!FTextEncoding->TryEncode(aText, LBytes))
+    throw TCorvaneError("Texto nao representavel no charset " + FCharacterSet + ".");
+  aOut += QLatin1Char('_');
+  aOut += FCharacterSet;
+  aOut += QLatin1String(" x'");
+  AppendHex(aOut, LBytes.constData(), LBytes.size());
+  aOut += QLatin1Char('\'');
+}
+
+QString TSqlLiterals::TextLiteral(const QString& aText) const {
+  QString LResult;
+  AppendTextLiteral(LResult, aText);
+  return LResult;
+}
+
+QString TSqlLiterals::Literal(const TValue& aValue, const QString& aFieldName) const {
+  QString LResult;
+  AppendLiteral(LResult, aValue, aFieldName);
+  return LResult;
+}
+
+void TSqlLiterals::AppendLiteral(QString& aOut, const TValue& aValue, const QString& aFieldName) const {
+  if (aValue.IsNull()) {
+    aOut += QLatin1String("NULL");
+    return;
+  }
+  switch (aValue.Kind()) {
+    case TValueKind::vkInteger:
+      aOut += QString::number(aValue.AsInteger());
+      return;
+    case TValueKind::vkDecimal:
+      aOut += DecimalText(aValue.AsDecimal().Unscaled, aValue.AsDecimal().Scale);
+      return;
+    case TValueKind::vkFloat:
+      // SQL has no literal for infinities or NaN; writing one would break the replay.
+      if (!std::isfinite(aValue.AsFloat()))
+        throw TCorvaneError("Valor de ponto flutuante nao finito no campo " + aFieldName + ".");
+      aOut += FloatText(aValue.AsFloat());
+      return;
+    case TValueKind::vkDate:
+      aOut += QLatin1String("DATE '");
+      AppendDate(aOut, aValue.AsDate());
+      aOut += QLatin1Char('\'');
+      return;
+    case TValueKind::vkTime:
+      aOut += QLatin1String("TIME '");
+      AppendTime(aOut, aValue.AsTime());
+      aOut += QLatin1Char('\'');
+      return;
+    case TValueKind::vkTimestamp:
+      aOut += QLatin1String("TIMESTAMP '");
+      AppendDate(aOut, aValue.AsTimestamp().Date);
+      aOut += QLatin1Char(' ');
+      AppendTime(aOut, aValue.AsTimestamp().Time);
+      aOut += QLatin1Char('\'');
+      return;
+    case TValueKind::vkText:
+      AppendTextLiteral(aOut, aValue.AsText());
+      return;
+    case TValueKind::vkTextBlob: {
+      const QString LCast = QLatin1String(" AS BLOB SUB_TYPE TEXT CHARACTER SET ") + FCharacterSet + QLatin1Char(')');
+      aOut += QLatin1String("(CAST(");
+      AppendTextLiteral(aOut, QString());
+      aOut += LCast;
+      const QString& LText = aValue.AsText();
+      qsizetype LStart = 0;
+      while (LStart < LText.size()) {
+        qsizetype LLength = qMin<qsizetype>(CChunkUnits, LText.size() - LStart);
+        // Never split a surrogate pair: the pair moves whole into the next chunk.
+        if (LLength == CChunkUnits && LText[LStart + LLength - 1].isHighSurrogate()) --LLength;
+        aOut += QLatin1String(" || CAST(");
+        AppendTextLiteral(aOut, LText.mid(LStart, LLength));
+        aOut += LCast;
+        LStart += LLength;
+      }
+      aOut += QLatin1Char(')');
+      return;
+    }
+    case TValueKind::vkBytes: {
+      const QByteArray& LBytes = aValue.AsBytes();
+      aOut += QLatin1String("CAST(x'' AS BLOB SUB_TYPE 0)");
+      for (qsizetype LStart = 0; LStart < LBytes.size(); LStart += CChunkUnits) {
+        aOut += QLatin1String(" || x'");
+        AppendHex(aOut, LBytes.constData() + LStart, qMin<qsizetype>(CChunkUnits, LBytes.size() - LStart));
+        aOut += QLatin1Char('\'');
+      }
+      return;
+    }
+    case TValueKind::vkBoolean:
+      break;
+  }
+  throw TCorvaneError("Tipo nao suportado no campo " + aFieldName);
+}
+
+}  // namespace Corvane
