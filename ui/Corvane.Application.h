@@ -1,0 +1,15 @@
+#pragma once
+// The application object of the desktop program: an error that escapes any event handler is
+// shown in a modal error box and the program goes on.
+#include <QApplication>
+
+namespace Corvane {
+
+class TCorvaneApplication : public QApplication {
+  Q_OBJECT
+public:
+  TCorvaneApplication(int& aArgc, char** aArgv);
+  bool notify(QObject* aReceiver, QEvent* aEvent) override;
+};
+
+}  // namespace Corvane

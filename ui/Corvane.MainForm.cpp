@@ -1,0 +1,271 @@
+#include "Corvane.MainForm.h"
+
+#include "Corvane.Connection.h"
+#include "Corvane.Dialogs.h"
+#include "Corvane.ListaTabelasView.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTime>
+
+namespace Corvane {
+
+TCorvaneView* CorvaneView = nullptr;
+
+namespace {
+
+const QSize LDesignContent(898, 673);
+
+// Blanks and control characters off both ends, as a pasted number may carry them.
+QString TrimBlanks(const QString& aText) {
+  const auto LIsBlank = [](QChar aChar) { return aChar.unicode() <= 32 || aChar.isSpace(); };
+  qsizetype LStart = 0, LEnd = aText.size();
+  while (LStart < LEnd && LIsBlank(aText.at(LStart))) ++LStart;
+  while (LEnd > LStart && LIsBlank(aText.at(LEnd - 1))) --LEnd;
+  return aText.mid(LStart, LEnd - LStart);
+}
+
+// Plain decimal digits with an optional sign, the whole text, within the 64-bit range.
+bool TryReadNFSID(const QString& aText, qint64* aValue) {
+  static const QRegularExpression LPattern(QStringLiteral("^[+-]?[0-9]+$"));
+  const QString LText = TrimBlanks(aText);
+  if (!LPattern.match(LText).hasMatch()) return false;
+  bool LOk = false;
+  const qint64 LValue = LText.toLongLong(&LOk, 10);
+  if (!LOk || LValue <= 0) return false;
+  *aValue = LValue;
+  return true;
+}
+
+// The NOTANUM may hold any characters; in the proposed file name those that would leave the
+// folder or that no file name can hold become '_'.
+QString FileNamePart(const QString& aText) {
+  QString LResult = aText;
+  for (QChar& LChar : LResult)
+    if (LChar.unicode() < 32 || QStringLiteral("\\/:*?\"<>|").contains(LChar)) LChar = u'_';
+  if (LResult == QStringLiteral(".") || LResult == QStringLiteral("..")) LResult.fill(u'_');
+  return LResult;
+}
+
+QPushButton* NewButton(const QString& aName, const QString& aCaption, QWidget* aParent) {
+  auto LButton = new QPushButton(aCaption, aParent);
+  LButton->setObjectName(aName);
+  LButton->setFocusPolicy(Qt::NoFocus);
+  LButton->setAutoDefault(false);
+  LButton->setDefault(false);
+  return LButton;
+}
+
+TPanel* NewGroup(const QString& aStem, const QString& aInnerName, const QString& aCaption, const QRect& aRect,
+                 QWidget* aParent, TPanel** aInner, TPanel** aCaptionStrip) {
+  auto LIndex = new TPanel(aStem + QStringLiteral("Index"), aParent, clTitleBlue);
+  LIndex->setGeometry(aRect);
+  auto LInner = new TPanel(aInnerName, LIndex, Qt::white);
+  auto LIndexLayout = new TAlignLayout(LIndex);
+  LIndexLayout->AddAligned(LInner, TAlign::alClient, 0, QMargins(1, 1, 1, 1));
+  auto LStrip = new TPanel(aStem + QStringLiteral("Titulo"), LInner, clTitleBlue);
+  LStrip->setFont(CorvaneFont(15));
+  QPalette LPalette = LStrip->palette();
+  LPalette.setColor(QPalette::WindowText, Qt::white);
+  LStrip->setPalette(LPalette);
+  LStrip->SetCaption(aCaption);
+  auto LInnerLayout = new TAlignLayout(LInner);
+  LInnerLayout->AddAligned(LStrip, TAlign::alTop, 20);
+  *aInner = LInner;
+  *aCaptionStrip = LStrip;
+  return LIndex;
+}
+
+}  // namespace
+
+TCorvaneView::TCorvaneView(QWidget* aParent) : TFramedView(QStringLiteral("CorvaneView"), aParent) {
+  SetPosition(TPosition::poScreenCenter);
+
+  pnlNFSeIndex = NewGroup(QStringLiteral("pnlNFSe"), QStringLiteral("pnlNFse"),
+                          QStringLiteral("Nota Fiscal de Serviço"), QRect(7, 4, 189, 133), pnlPrincipal, &pnlNFse,
+                          &pnlNFSeTitulo);
+  lblNFSID = new TLabel(QStringLiteral("lblNFSID"), QStringLiteral("Código Interno Nota Serviço"), pnlNFse);
+  lblNFSID->move(8, 25);
+  lblNFSID->adjustSize();
+  edtNFSID = new TDigitsEdit(QStringLiteral("edtNFSID"), pnlNFse);
+  edtNFSID->setGeometry(8, 48, 167, 25);
+  edtNFSID->setPlaceholderText(QStringLiteral("Informe o NFSID"));
+  btnGerarScript = NewButton(QStringLiteral("btnGerarScript"), QStringLiteral("Gerar Script"), pnlNFse);
+  btnGerarScript->setGeometry(8, 83, 167, 34);
+
+  pnlNotaFiscalIndex = NewGroup(QStringLiteral("pnlNotaFiscal"), QStringLiteral("pnlNotaFiscal"),
+                                QStringLiteral("Nota Fiscal Saída"), QRect(7, 150, 189, 133), pnlPrincipal,
+                                &pnlNotaFiscal, &pnlNotaFiscalTitulo);
+  lblNotaFiscal = new TLabel(QStringLiteral("lblNotaFiscal"), QStringLiteral("Código Interno Nota Fiscal"),
+                             pnlNotaFiscal);
+  lblNotaFiscal->move(8, 25);
+  lblNotaFiscal->adjustSize();
+  edtNotaNum = new TDigitsEdit(QStringLiteral("edtNotaNum"), pnlNotaFiscal);
+  edtNotaNum->setGeometry(8, 48, 167, 25);
+  edtNotaNum->setMaxLength(6);
+  edtNotaNum->setPlaceholderText(QStringLiteral("Informe o NOTANUM"));
+  btnGerarNotaFiscalScript =
+      NewButton(QStringLiteral("btnGerarNotaFiscalScript"), QStringLiteral("Gerar Script"), pnlNotaFiscal);
+  btnGerarNotaFiscalScript->setGeometry(8, 83, 167, 34);
+
+  pnlLogIndex = new TPanel(QStringLiteral("pnlLogIndex"), pnlPrincipal, clTitleBlue);
+  pnlLogIndex->setFont(CorvaneFont(15));
+  mmoLog = new QPlainTextEdit(pnlLogIndex);
+  mmoLog->setObjectName(QStringLiteral("mmoLog"));
+  mmoLog->setFrameShape(QFrame::NoFrame);
+  mmoLog->setFont(CorvaneFont(15));
+  mmoLog->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  mmoLog->setTabChangesFocus(true);
+  mmoLog->setFocusPolicy(Qt::StrongFocus);
+  auto LLogLayout = new TAlignLayout(pnlLogIndex);
+  LLogLayout->AddAligned(mmoLog, TAlign::alClient, 0, QMargins(1, 1, 1, 1));
+
+  btnListaTabelas = NewButton(QStringLiteral("btnListaTabelas"), QStringLiteral("Tabelas Contempladas"), pnlPrincipal);
+  btnListaTabelas->setIcon(QIcon(QStringLiteral(":/corvane/tabelas.png")));
+  btnListaTabelas->setIconSize(QSize(24, 24));
+
+  // The log follows all four edges; the covered-tables button keeps to the bottom-left corner.
+  auto LContentLayout = new TAlignLayout(pnlPrincipal);
+  LContentLayout->AddAnchored(pnlLogIndex, QRect(200, 3, 694, 667), akLeft | akTop | akRight | akBottom,
+                              LDesignContent);
+  LContentLayout->AddAnchored(btnListaTabelas, QRect(8, 618, 186, 41), akLeft | akBottom, LDesignContent);
+
+  setTabOrder(edtNFSID, mmoLog);
+  setTabOrder(mmoLog, edtNotaNum);
+
+  const auto LBind = [this](QPushButton* aButton, void (TCorvaneView::*aHandler)()) {
+    connect(aButton, &QPushButton::clicked, this, [this, aHandler]() { RunGuarded(this, [&]() { (this->*aHandler)(); }); });
+  };
+  LBind(btnGerarScript, &TCorvaneView::btnGerarScriptClick);
+  LBind(btnGerarNotaFiscalScript, &TCorvaneView::btnGerarNotaFiscalScriptClick);
+  LBind(btnListaTabelas, &TCorvaneView::btnListaTabelasClick);
+}
+
+void TCorvaneView::FormShow() {
+  edtNotaNum->SetDigitsOnly(false);
+  mmoLog->setReadOnly(true);
+  mmoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  mmoLog->setMaximumBlockCount(0);
+  lblTitulo->setText(QStringLiteral("Corvane - Versão 1.01 - 14/10/2026"));
+}
+
+bool TCorvaneView::CloseQuery() { return !FExporting; }
+
+void TCorvaneView::SetExporting(bool aValue) {
+  FExporting = aValue;
+  btnGerarScript->setEnabled(!aValue);
+  edtNFSID->setEnabled(!aValue);
+  btnGerarNotaFiscalScript->setEnabled(!aValue);
+  edtNotaNum->setEnabled(!aValue);
+  pnlSair->setEnabled(!aValue);
+  imgSair->setEnabled(!aValue);
+  btnGerarScript->setText(aValue ? QStringLiteral("Gerando...") : QStringLiteral("Gerar Script"));
+}
+
+void TCorvaneView::Log(const QString& aMessage) {
+  mmoLog->appendPlainText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" - ") + aMessage);
+  QTextCursor LCursor = mmoLog->textCursor();
+  LCursor.movePosition(QTextCursor::End);
+  mmoLog->setTextCursor(LCursor);
+  mmoLog->ensureCursorVisible();
+}
+
+void TCorvaneView::ExportFinished(const QString& aFileName, const QString& aErrorMessage) {
+  FExportTask.reset();
+  SetExporting(false);
+  if (aErrorMessage.isEmpty())
+    Log(QStringLiteral("Script gerado em: ") + aFileName);
+  else
+    Log(QStringLiteral("ERRO: ") + aErrorMessage);
+}
+
+bool TCorvaneView::AskScriptFile(const QString& aBaseName, QString* aFileName) {
+  const QString LFolder = QCoreApplication::applicationDirPath();
+  TSaveFileRequest LRequest;
+  LRequest.Filter = QStringLiteral("Script SQL (*.sql)");
+  LRequest.DefaultSuffix = QStringLiteral("sql");
+  LRequest.Directory = LFolder;
+  LRequest.ProposedFile = LFolder + QStringLiteral("/") + aBaseName + QStringLiteral(".sql");
+  return TDialogs::Current().SaveFile(this, LRequest, aFileName);
+}
+
+void TCorvaneView::StartExport(const std::function<TSliceExportHandle(const QString& aParameters)>& aStart) {
+  try {
+    const QString LParameters = TSliceConnection::Instance().ExportParameters();
+    SetExporting(true);
+    FExportTask = aStart(LParameters);
+  } catch (...) {
+    const QString LMessage = CurrentErrorMessage();
+    SetExporting(false);
+    Log(QStringLiteral("ERRO ao iniciar: ") + LMessage);
+  }
+}
+
+void TCorvaneView::btnGerarScriptClick() {
+  if (FExporting) return;
+  mmoLog->clear();
+  qint64 LNFSID = 0;
+  if (!TryReadNFSID(edtNFSID->text(), &LNFSID)) {
+    TDialogs::Current().Warning(this, QStringLiteral("Informe um NFSID válido."));
+    edtNFSID->setFocus();
+    return;
+  }
+  const QString LNumber = QString::number(LNFSID);
+  QString LFileName;
+  if (!AskScriptFile(QStringLiteral("NFSe_") + LNumber, &LFileName)) return;
+  Log(QStringLiteral("Iniciando NFSe ") + LNumber + QStringLiteral(". Aguarde..."));
+
+  // The window outlives every run (it refuses to close meanwhile); the guard only keeps a
+  // late call harmless should it be destroyed all the same.
+  const QPointer<TCorvaneView> LSelf(this);
+  StartExport([&](const QString& aParameters) {
+    return TSliceExportTask::Run(
+        aParameters, LNFSID, LFileName,
+        [LSelf](const QString& aFileName, const QString& aErrorMessage) {
+          if (LSelf) LSelf->ExportFinished(aFileName, aErrorMessage);
+        },
+        [LSelf](const QString& aMessage) {
+          if (LSelf) LSelf->Log(aMessage);
+        });
+  });
+}
+
+void TCorvaneView::btnGerarNotaFiscalScriptClick() {
+  if (FExporting) return;
+  mmoLog->clear();
+  const QString LNotaNum = TrimBlanks(edtNotaNum->text());
+  if (LNotaNum.isEmpty()) {
+    Log(QStringLiteral("Informe o NOTANUM da nota fiscal própria."));
+    edtNotaNum->setFocus();
+    return;
+  }
+  QString LFileName;
+  if (!AskScriptFile(QStringLiteral("NotaFiscal_") + FileNamePart(LNotaNum), &LFileName)) return;
+  Log(QStringLiteral("Iniciando nota fiscal ") + LNotaNum + QStringLiteral(". Aguarde..."));
+
+  const QPointer<TCorvaneView> LSelf(this);
+  StartExport([&](const QString& aParameters) {
+    return TSliceExportTask::RunNotaFiscal(
+        aParameters, LNotaNum, LFileName,
+        [LSelf](const QString& aFileName, const QString& aErrorMessage) {
+          if (LSelf) LSelf->ExportFinished(aFileName, aErrorMessage);
+        },
+        [LSelf](const QString& aMessage) {
+          if (LSelf) LSelf->Log(aMessage);
+        });
+  });
+}
+
+void TCorvaneView::btnListaTabelasClick() {
+  // Errors of the filling are not caught here: they reach the program's error box, and the
+  // window is destroyed unshown on the way.
+  auto LView = std::make_unique<TListaTabelasView>(this);
+  LView->SetPosition(TPosition::poOwnerFormCenter);
+  LView->ListarTabelas();
+  LView->ShowModal();
+}
+
+}  // namespace Corvane

@@ -1,0 +1,61 @@
+#pragma once
+// The main window: starts the NFSe and Nota Fiscal exports, follows them in the log and
+// opens the covered-tables window.
+#include "Corvane.ExportTask.h"
+#include "Corvane.WindowFrame.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace Corvane {
+
+class TCorvaneView : public TFramedView {
+  Q_OBJECT
+public:
+  explicit TCorvaneView(QWidget* aParent = nullptr);
+
+  bool Exporting() const { return FExporting; }
+  bool HasExportTask() const { return static_cast<bool>(FExportTask); }
+
+  void btnGerarScriptClick();
+  void btnGerarNotaFiscalScriptClick();
+  void btnListaTabelasClick();
+
+  TPanel* pnlNFSeIndex;
+  TPanel* pnlNFse;
+  TPanel* pnlNFSeTitulo;
+  TLabel* lblNFSID;
+  TDigitsEdit* edtNFSID;
+  QPushButton* btnGerarScript;
+  TPanel* pnlNotaFiscalIndex;
+  TPanel* pnlNotaFiscal;
+  TPanel* pnlNotaFiscalTitulo;
+  TLabel* lblNotaFiscal;
+  TDigitsEdit* edtNotaNum;
+  QPushButton* btnGerarNotaFiscalScript;
+  TPanel* pnlLogIndex;
+  QPlainTextEdit* mmoLog;
+  QPushButton* btnListaTabelas;
+
+protected:
+  void FormShow() override;
+  bool CloseQuery() override;
+
+private:
+  void SetExporting(bool aValue);
+  void Log(const QString& aMessage);
+  void ExportFinished(const QString& aFileName, const QString& aErrorMessage);
+  // Save dialog for a script named aBaseName + ".sql" in the executable's folder; false when
+  // cancelled.
+  bool AskScriptFile(const QString& aBaseName, QString* aFileName);
+  // Parameter list, running state and the task; a failure returns to Idle with its message.
+  void StartExport(const std::function<TSliceExportHandle(const QString& aParameters)>& aStart);
+
+  bool FExporting = false;
+  TSliceExportHandle FExportTask;
+};
+
+// The module's main window, set by the program body.
+extern TCorvaneView* CorvaneView;
+
+}  // namespace Corvane

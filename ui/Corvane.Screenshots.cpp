@@ -1,0 +1,87 @@
+// Renders both windows to PNG files, the main window after a finished NFSe export, so that
+// their layout can be looked at without a desktop. Used by scripts/screenshots.sh.
+//   corvane-screenshots --config FILE --nfsid N --out DIR
+#include "Corvane.Application.h"
+#include "Corvane.Connection.h"
+#include "Corvane.Dialogs.h"
+#include "Corvane.ListaTabelasView.h"
+#include "Corvane.MainForm.h"
+
+#include <QCommandLineParser>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <cstdio>
+
+namespace {
+
+using namespace Corvane;
+
+// Answers the save dialog with a file in the output folder and prints any box it is asked for.
+class TScriptedDialogs final : public IDialogs {
+public:
+  explicit TScriptedDialogs(const QString& aFolder) : FFolder(aFolder) {}
+  void Warning(QWidget*, const QString& aText) override { std::fprintf(stderr, "aviso: %s\n", qPrintable(aText)); }
+  void Error(QWidget*, const QString& aText) override {
+    std::fprintf(stderr, "erro: %s\n", qPrintable(aText));
+    FFailed = true;
+  }
+  bool SaveFile(QWidget*, const TSaveFileRequest& aRequest, QString* aFileName) override {
+    *aFileName = FFolder + "/" + QFileInfo(aRequest.ProposedFile).fileName();
+    return true;
+  }
+  bool Failed() const { return FFailed; }
+
+private:
+  QString FFolder;
+  bool FFailed = false;
+};
+
+bool SavePicture(QWidget& aWindow, const QString& aFile) {
+  const bool LOk = aWindow.grab().save(aFile, "PNG");
+  std::printf("%s %s\n", LOk ? "wrote" : "could not write", qPrintable(aFile));
+  return LOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TCorvaneApplication LApplication(argc, argv);
+  QCommandLineParser LParser;
+  LParser.addOption({"config", "config.ini to read", "file"});
+  LParser.addOption({"nfsid", "NFSID of the demo export", "number", "1"});
+  LParser.addOption({"out", "folder of the pictures", "folder", "screenshots"});
+  LParser.process(LApplication);
+
+  const QString LFolder = QDir(LParser.value("out")).absolutePath();
+  QDir().mkpath(LFolder);
+  if (LParser.isSet("config")) TSliceConnection::SetConfigFile(QFileInfo(LParser.value("config")).absoluteFilePath());
+  auto LDialogs = std::make_shared<TScriptedDialogs>(LFolder);
+  TDialogs::Install(LDialogs);
+
+  int LResult = 0;
+  {
+    TCorvaneView LMain;
+    LMain.show();
+    LMain.edtNFSID->setText(LParser.value("nfsid"));
+    LMain.btnGerarScript->click();
+    const QDeadlineTimer LDeadline(120000);
+    while (LMain.Exporting() && !LDeadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QCoreApplication::processEvents();
+    std::printf("%s\n", qPrintable(LMain.mmoLog->toPlainText()));
+    if (!SavePicture(LMain, LFolder + "/corvane-main.png")) LResult = 1;
+
+    TListaTabelasView LList(&LMain);
+    try {
+      LList.ListarTabelas();
+    } catch (...) {
+      std::fprintf(stderr, "erro: %s\n", qPrintable(CurrentErrorMessage()));
+      LResult = 1;
+    }
+    LList.show();
+    QCoreApplication::processEvents();
+    if (!SavePicture(LList, LFolder + "/corvane-lista-tabelas.png")) LResult = 1;
+    LList.close();
+  }
+  TSliceConnection::Release();
+  return LDialogs->Failed() ? 1 : LResult;
+}
