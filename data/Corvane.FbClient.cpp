@@ -1,0 +1,229 @@
+#include "Corvane.FbClient.h"
+
+#include "Corvane.Database.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+namespace Corvane {
+
+namespace {
+
+// The process-wide choice of client library. Written by the settings on the user-interface
+// thread before any connection opens, read by the first load.
+QString GLibraryName = QStringLiteral("fbclient.dll");
+
+std::once_flag GLoadOnce;
+std::atomic<bool> GLoaded{false};
+Fb::TApi GApi;
+
+template <typename TFunction>
+void Resolve(void* aLibrary, const QString& aLibraryName, const char* aSymbol, TFunction& aTarget) {
+  void* LAddress = ::dlsym(aLibrary, aSymbol);
+  if (!LAddress)
+    throw TCorvaneError("Funcao " + QString::fromLatin1(aSymbol) + " ausente na biblioteca cliente do Firebird " +
+                        aLibraryName);
+  aTarget = reinterpret_cast<TFunction>(LAddress);
+}
+
+void LoadLibrary() {
+  const QString LConfigured = TFbClient::LibraryName();
+  const QString LFile = Fb::ResolveLibraryName(LConfigured);
+  void* LLibrary = ::dlopen(LFile.toLocal8Bit().constData(), RTLD_NOW | RTLD_LOCAL);
+  if (!LLibrary) {
+    const char* LReason = ::dlerror();
+    throw TCorvaneError("Nao foi possivel carregar a biblioteca cliente do Firebird " + LFile +
+                        (LReason ? ": " + QString::fromLocal8Bit(LReason) : QString()));
+  }
+  Fb::TApi LApi;
+  try {
+    Resolve(LLibrary, LFile, "isc_attach_database", LApi.FAttachDatabase);
+    Resolve(LLibrary, LFile, "isc_detach_database", LApi.FDetachDatabase);
+    Resolve(LLibrary, LFile, "isc_start_transaction", LApi.FStartTransaction);
+    Resolve(LLibrary, LFile, "isc_rollback_transaction", LApi.FRollbackTransaction);
+    Resolve(LLibrary, LFile, "isc_dsql_allocate_statement", LApi.FAllocateStatement);
+    Resolve(LLibrary, LFile, "isc_dsql_prepare", LApi.FPrepare);
+    Resolve(LLibrary, LFile, "isc_dsql_describe", LApi.FDescribe);
+    Resolve(LLibrary, LFile, "isc_dsql_describe_bind", LApi.FDescribeBind);
+    Resolve(LLibrary, LFile, "isc_dsql_sql_info", LApi.FSqlInfo);
+    Resolve(LLibrary, LFile, "isc_dsql_execute", LApi.FExecute);
+    Resolve(LLibrary, LFile, "isc_dsql_execute2", LApi.FExecute2);
+    Resolve(LLibrary, LFile, "isc_dsql_fetch", LApi.FFetch);
+    Resolve(LLibrary, LFile, "isc_dsql_free_statement", LApi.FFreeStatement);
+    Resolve(LLibrary, LFile, "isc_open_blob2", LApi.FOpenBlob2);
+    Resolve(LLibrary, LFile, "isc_create_blob2", LApi.FCreateBlob2);
+    Resolve(LLibrary, LFile, "isc_get_segment", LApi.FGetSegment);
+    Resolve(LLibrary, LFile, "isc_put_segment", LApi.FPutSegment);
+    Resolve(LLibrary, LFile, "isc_close_blob", LApi.FCloseBlob);
+    Resolve(LLibrary, LFile, "isc_cancel_blob", LApi.FCancelBlob);
+    Resolve(LLibrary, LFile, "isc_decode_sql_date", LApi.FDecodeSqlDate);
+    Resolve(LLibrary, LFile, "isc_decode_sql_time", LApi.FDecodeSqlTime);
+    Resolve(LLibrary, LFile, "isc_decode_timestamp", LApi.FDecodeTimestamp);
+    Resolve(LLibrary, LFile, "isc_encode_sql_date", LApi.FEncodeSqlDate);
+    Resolve(LLibrary, LFile, "isc_encode_sql_time", LApi.FEncodeSqlTime);
+    Resolve(LLibrary, LFile, "isc_encode_timestamp", LApi.FEncodeTimestamp);
+    Resolve(LLibrary, LFile, "fb_interpret", LApi.FInterpret);
+  } catch (...) {
+    ::dlclose(LLibrary);
+    throw;
+  }
+  // The library stays loaded for the life of the process: handles of other threads and
+  // the client's own exit handlers may still need it.
+  GApi = LApi;
+  GLoaded.store(true, std::memory_order_release);
+}
+
+}  // namespace
+
+void TFbClient::SetLibraryName(const QString& aName) {
+  GLibraryName = aName;
+}
+
+QString TFbClient::LibraryName() {
+  return GLibraryName;
+}
+
+void TFbClient::Start() { Fb::Api(); }
+
+bool TFbClient::Started() { return Fb::Loaded(); }
+
+namespace Fb {
+
+QString ResolveLibraryName(const QString& aName) {
+  const QString LName = aName.trimmed();
+  // The settings carry the Windows name; this platform's client library stands in for it.
+  if (LName.isEmpty() || LName.compare(QLatin1String("fbclient.dll"), Qt::CaseInsensitive) == 0)
+    return QStringLiteral("libfbclient.so.2");
+  return LName;
+}
+
+const TApi& Api() {
+  // A throwing call leaves the flag unset, so a later call tries to load again.
+  if (!GLoaded.load(std::memory_order_acquire)) std::call_once(GLoadOnce, LoadLibrary);
+  return GApi;
+}
+
+bool Loaded() noexcept { return GLoaded.load(std::memory_order_acquire); }
+
+QString StatusText(const ISC_STATUS* aStatus) {
+  QString LText;
+  if (!Loaded()) return QStringLiteral("Erro desconhecido da biblioteca cliente do Firebird");
+  const ISC_STATUS* LCursor = aStatus;
+  char LBuffer[1024];
+  for (int LGuard = 0; LGuard < 64; ++LGuard) {
+    std::memset(LBuffer, 0, sizeof LBuffer);
+    if (GApi.FInterpret(LBuffer, sizeof LBuffer - 1, &LCursor) <= 0) break;
+    const QString LPart = QString::fromUtf8(LBuffer).trimmed();
+    if (LPart.isEmpty()) continue;
+    if (!LText.isEmpty()) LText += QLatin1Char(' ');
+    LText += LPart;
+  }
+  if (LText.isEmpty()) LText = "Erro da biblioteca cliente do Firebird (codigo " + QString::number(aStatus[1]) + ")";
+  return LText;
+}
+
+void RaiseStatus(const ISC_STATUS* aStatus) { throw TCorvaneError(StatusText(aStatus)); }
+
+void TAttachmentTraits::Release(FB_API_HANDLE& aHandle) noexcept {
+  if (!aHandle || !Loaded()) return;
+  TStatus LStatus;
+  GApi.FDetachDatabase(LStatus.Get(), &aHandle);
+  aHandle = FB_API_HANDLE{};
+}
+
+void TTransactionTraits::Release(FB_API_HANDLE& aHandle) noexcept {
+  if (!aHandle || !Loaded()) return;
+  TStatus LStatus;
+  GApi.FRollbackTransaction(LStatus.Get(), &aHandle);
+  aHandle = FB_API_HANDLE{};
+}
+
+void TStatementTraits::Release(FB_API_HANDLE& aHandle) noexcept {
+  if (!aHandle || !Loaded()) return;
+  TStatus LStatus;
+  GApi.FFreeStatement(LStatus.Get(), &aHandle, DSQL_drop);
+  aHandle = FB_API_HANDLE{};
+}
+
+void TBlobTraits::Release(FB_API_HANDLE& aHandle) noexcept {
+  if (!aHandle || !Loaded()) return;
+  TStatus LStatus;
+  GApi.FCancelBlob(LStatus.Get(), &aHandle);
+  aHandle = FB_API_HANDLE{};
+}
+
+void TSqlda::Resize(int aCount) {
+  if (aCount < 1) aCount = 1;
+  const std::size_t LBytes = XSQLDA_LENGTH(std::size_t(aCount));
+  const std::size_t LUnits = (LBytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
+  FMemory.reset(new std::max_align_t[LUnits]);
+  std::memset(FMemory.get(), 0, LUnits * sizeof(std::max_align_t));
+  XSQLDA* LSqlda = Get();
+  LSqlda->version = SQLDA_VERSION1;
+  LSqlda->sqln = ISC_SHORT(aCount);
+  LSqlda->sqld = 0;
+  FData.reset();
+  FIndicators.clear();
+}
+
+static std::size_t DataSize(const XSQLVAR& aVar) {
+  switch (aVar.sqltype & ~1) {
+    case SQL_VARYING: return std::size_t(std::max<int>(aVar.sqllen, 0)) + sizeof(ISC_USHORT);
+    case SQL_TEXT: return std::size_t(std::max<int>(aVar.sqllen, 0));
+    default: return std::size_t(std::max<int>(aVar.sqllen, 8));
+  }
+}
+
+void TSqlda::AllocateDataBuffers() {
+  XSQLDA* LSqlda = Get();
+  const int LCount = std::min<int>(LSqlda->sqld, LSqlda->sqln);
+  constexpr std::size_t LAlign = alignof(std::max_align_t);
+  std::size_t LTotal = 0;
+  std::vector<std::size_t> LOffsets(std::size_t(LCount) + 1);
+  for (int I = 0; I < LCount; ++I) {
+    LOffsets[std::size_t(I)] = LTotal;
+    LTotal += (DataSize(LSqlda->sqlvar[I]) + LAlign - 1) / LAlign * LAlign;
+  }
+  const std::size_t LUnits = LTotal / sizeof(std::max_align_t) + 1;
+  FData.reset(new std::max_align_t[LUnits]);
+  std::memset(FData.get(), 0, LUnits * sizeof(std::max_align_t));
+  FIndicators.assign(std::size_t(LCount) + 1, 0);
+  char* LBase = reinterpret_cast<char*>(FData.get());
+  for (int I = 0; I < LCount; ++I) {
+    XSQLVAR& LVar = LSqlda->sqlvar[I];
+    LVar.sqldata = LBase + LOffsets[std::size_t(I)];
+    LVar.sqlind = &FIndicators[std::size_t(I)];
+    LVar.sqltype = ISC_SHORT(LVar.sqltype | 1);
+  }
+}
+
+void TParameterBlock::AddString(char aTag, const QByteArray& aValue, const QString& aWhat) {
+  // Each item's length is one byte.
+  if (aValue.size() > 255) throw TCorvaneError("Valor longo demais para o bloco de parametros: " + aWhat);
+  FBytes.append(aTag);
+  FBytes.append(char(aValue.size()));
+  FBytes.append(aValue);
+}
+
+void TParameterBlock::AddInteger(char aTag, std::int32_t aValue) {
+  FBytes.append(aTag);
+  FBytes.append(char(4));
+  for (int I = 0; I < 4; ++I) FBytes.append(char((std::uint32_t(aValue) >> (8 * I)) & 0xFF));
+}
+
+void TParameterBlock::AddFlag(char aTag) {
+  FBytes.append(aTag);
+  FBytes.append(char(0));
+}
+
+const QByteArray& TParameterBlock::Bytes() const {
+  // The client takes the block's length as a short.
+  if (FBytes.size() > 32767) throw TCorvaneError("Bloco de parametros longo demais");
+  return FBytes;
+}
+
+}  // namespace Fb
+}  // namespace Corvane
