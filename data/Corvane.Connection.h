@@ -15,10 +15,10 @@ public:
   static TSliceConnection& Instance();
   // Frees the settings object and with it the shared connection (program end, tests).
   static void Release();
-  // The folder whose config.ini is read; the executable's folder unless overridden
-  // (the command line's --config, tests). Takes effect at the next read.
+  // The settings file: config.ini in the executable's folder unless overridden (the command
+  // line's --config, tests); an empty name restores that default. Takes effect at the next read.
   static void SetConfigFile(const QString& aFileName);
-  static QString ConfigFile();
+  static QString ConfigFile();  // absolute path of the file the next read uses
 
   ~TSliceConnection();
   TDbConnection& Connection();   // opens the shared connection when closed
