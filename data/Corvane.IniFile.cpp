@@ -32,15 +32,15 @@ QString Fold(QStringView aName) { return aName.toString().toCaseFolded(); }
 QString DecodeIniText(const QByteArray& aBytes) {
   if (aBytes.startsWith("\xEF\xBB\xBF")) {
     QStringDecoder LDecoder(QStringDecoder::Utf8);
-    return LDecoder.decode(QByteArrayView(aBytes).mid(3));
+    return LDecoder.decode(QByteArrayView(aBytes).sliced(3));
   }
   if (aBytes.startsWith("\xFF\xFE")) {
     QStringDecoder LDecoder(QStringDecoder::Utf16LE);
-    return LDecoder.decode(QByteArrayView(aBytes).mid(2));
+    return LDecoder.decode(QByteArrayView(aBytes).sliced(2));
   }
   if (aBytes.startsWith("\xFE\xFF")) {
     QStringDecoder LDecoder(QStringDecoder::Utf16BE);
-    return LDecoder.decode(QByteArrayView(aBytes).mid(2));
+    return LDecoder.decode(QByteArrayView(aBytes).sliced(2));
   }
   // Files edited on Windows are often in the ANSI code page: accept them rather than
   // mangling a path with accents into replacement characters.

@@ -1,0 +1,320 @@
+// corvane-cli: the slice exports of the desktop program for scripts and support work.
+// Exit status: 0 success, 1 the export failed (no file written), 2 bad command line.
+#include "Corvane.Connection.h"
+#include "Corvane.Errors.h"
+#include "Corvane.ExportTask.h"
+#include "Corvane.Exporter.h"
+#include "Corvane.Scenario.NFSe.h"
+#include "Corvane.Scenario.NotaFiscal.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStringList>
+#include <QTime>
+#include <cstdio>
+#include <optional>
+
+using namespace Corvane;
+
+namespace {
+
+#ifndef CORVANE_VERSION
+#define CORVANE_VERSION "1.0.0"
+#endif
+
+const char* const CUsage =
+    "Uso:\n"
+    "  corvane-cli nfse NFSID -o FILE [--config FILE] [--quiet]\n"
+    "  corvane-cli nota NOTANUM -o FILE [--config FILE] [--quiet]\n"
+    "  corvane-cli tables [--config FILE]\n"
+    "  corvane-cli export --table TABLE --key COLUMN=VALUE [--key COLUMN=VALUE]...\n"
+    "                     [--related PARENT:CHILD:FK_COLUMNS:PARENT_COLUMNS[:FILTER]]...\n"
+    "                     [--no-dependencies] -o FILE [--config FILE] [--quiet]\n"
+    "  corvane-cli --help | --version\n"
+    "\n"
+    "  nfse     exporta a NFSe (NFSRES) de codigo interno NFSID\n"
+    "  nota     exporta a nota fiscal propria (NOTAFI) de numero NOTANUM\n"
+    "  tables   lista as tabelas contempladas pelos dois cenarios\n"
+    "  export   exporta um registro de qualquer tabela com os relacionamentos informados\n"
+    "  --config arquivo de configuracao (padrao: config.ini ao lado do executavel)\n"
+    "  --quiet  nao mostra o progresso\n";
+
+enum TExit { exOk = 0, exFailed = 1, exUsage = 2 };
+
+void Write(FILE* aStream, const QString& aLine) {
+  const QByteArray LBytes = (aLine + u'\n').toUtf8();
+  std::fwrite(LBytes.constData(), 1, static_cast<size_t>(LBytes.size()), aStream);
+  std::fflush(aStream);
+}
+
+void Log(const QString& aMessage) { Write(stderr, QTime::currentTime().toString("hh:mm:ss") + " - " + aMessage); }
+
+QString Trimmed(const QString& aText) {
+  qsizetype LStart = 0;
+  qsizetype LEnd = aText.size();
+  while (LStart < LEnd && aText[LStart].unicode() <= 0x20) ++LStart;
+  while (LEnd > LStart && aText[LEnd - 1].unicode() <= 0x20) --LEnd;
+  return aText.mid(LStart, LEnd - LStart);
+}
+
+class TUsageError {
+public:
+  explicit TUsageError(const QString& aMessage) : FMessage(aMessage) {}
+  const QString& Message() const { return FMessage; }
+
+private:
+  QString FMessage;
+};
+
+struct TRelated {
+  QString Parent, Child, ForeignKeys, ParentKeys, Filter;
+};
+
+struct TCommand {
+  QString Name;
+  QStringList Positional;
+  QString Output;
+  QString Config;
+  bool Quiet = false;
+  QString Table;
+  QList<QPair<QString, QString>> Keys;
+  QList<TRelated> Related;
+  bool Dependencies = true;
+};
+
+// Options may come in any order after the command; "--" ends them, so a NOTANUM that begins
+// with a hyphen can still be given.
+TCommand ParseArguments(const QStringList& aArguments) {
+  TCommand LCommand;
+  LCommand.Name = aArguments.value(0);
+  bool LOptionsEnded = false;
+  auto LTakeValue = [&](qsizetype& aIndex, const QString& aOption, QString aInline, bool aHasInline) {
+    if (aHasInline) return aInline;
+    if (aIndex + 1 >= aArguments.size()) throw TUsageError("falta o valor de " + aOption);
+    return aArguments[++aIndex];
+  };
+  auto LSetOnce = [](QString& aTarget, const QString& aOption, const QString& aValue) {
+    if (!aTarget.isNull()) throw TUsageError(aOption + " informado mais de uma vez");
+    aTarget = aValue;
+  };
+
+  const bool LIsExport = LCommand.Name == "export";
+  for (qsizetype LIndex = 1; LIndex < aArguments.size(); ++LIndex) {
+    const QString LArgument = aArguments[LIndex];
+    if (LOptionsEnded || !LArgument.startsWith('-') || LArgument == "-") {
+      LCommand.Positional << LArgument;
+      continue;
+    }
+    if (LArgument == "--") {
+      LOptionsEnded = true;
+      continue;
+    }
+    QString LName = LArgument;
+    QString LInline;
+    bool LHasInline = false;
+    if (LArgument.startsWith("--")) {
+      const qsizetype LEqual = LArgument.indexOf('=');
+      if (LEqual > 0) {
+        LName = LArgument.left(LEqual);
+        LInline = LArgument.mid(LEqual + 1);
+        LHasInline = true;
+      }
+    }
+    if (LName == "-o" || LName == "--output") {
+      LSetOnce(LCommand.Output, "-o", LTakeValue(LIndex, LName, LInline, LHasInline));
+    } else if (LName == "--config") {
+      LSetOnce(LCommand.Config, "--config", LTakeValue(LIndex, LName, LInline, LHasInline));
+    } else if (LName == "--quiet" && !LHasInline) {
+      LCommand.Quiet = true;
+    } else if (LIsExport && LName == "--table") {
+      LSetOnce(LCommand.Table, "--table", LTakeValue(LIndex, LName, LInline, LHasInline));
+    } else if (LIsExport && LName == "--key") {
+      const QString LValue = LTakeValue(LIndex, LName, LInline, LHasInline);
+      const qsizetype LEqual = LValue.indexOf('=');
+      if (LEqual < 0) throw TUsageError("--key espera COLUMN=VALUE: " + LValue);
+      LCommand.Keys.append({LValue.left(LEqual), LValue.mid(LEqual + 1)});
+    } else if (LIsExport && LName == "--related") {
+      const QString LValue = LTakeValue(LIndex, LName, LInline, LHasInline);
+      // Everything after the fourth colon is the filter, which may itself hold colons.
+      QStringList LParts;
+      qsizetype LStart = 0;
+      for (int LPart = 0; LPart < 4; ++LPart) {
+        const qsizetype LColon = LValue.indexOf(':', LStart);
+        if (LColon < 0) {
+          LParts << LValue.mid(LStart);
+          LStart = -1;
+          break;
+        }
+        LParts << LValue.mid(LStart, LColon - LStart);
+        LStart = LColon + 1;
+      }
+      if (LParts.size() < 4)
+        throw TUsageError("--related espera PARENT:CHILD:FK_COLUMNS:PARENT_COLUMNS[:FILTER]: " + LValue);
+      const QString LFilter = LStart < 0 ? QString() : LValue.mid(LStart);
+      LCommand.Related.append({LParts[0], LParts[1], LParts[2], LParts[3], LFilter});
+    } else if (LIsExport && LName == "--no-dependencies" && !LHasInline) {
+      LCommand.Dependencies = false;
+    } else {
+      throw TUsageError("opcao desconhecida: " + LArgument);
+    }
+  }
+  return LCommand;
+}
+
+void RequirePositional(const TCommand& aCommand, qsizetype aCount, const QString& aWhat) {
+  if (aCommand.Positional.size() < aCount) throw TUsageError("informe " + aWhat);
+  if (aCommand.Positional.size() > aCount) throw TUsageError("argumento inesperado: " + aCommand.Positional.value(aCount));
+}
+
+// The NFSID check of the main window: a whole signed 64-bit number above zero.
+std::optional<qint64> ParseNFSID(const QString& aText) {
+  bool LOk = false;
+  const qint64 LValue = Trimmed(aText).toLongLong(&LOk, 10);
+  if (!LOk || LValue <= 0) return std::nullopt;
+  return LValue;
+}
+
+// One export as the background task runs it: a connection of its own from the parameter list,
+// no login dialog, silent, read-only snapshot transactions; the connection is gone before the
+// outcome is reported.
+int RunExport(const TCommand& aCommand, const TSliceExporterFactory& aFactory) {
+  const TSliceProgress LProgress = aCommand.Quiet ? TSliceProgress() : TSliceProgress(&Log);
+  auto LReport = [&](const QString& aMessage) {
+    if (LProgress) LProgress(aMessage);
+  };
+  const QString LFileName = QFileInfo(aCommand.Output).absoluteFilePath();
+  QString LError;
+  try {
+    const QString LParameters = TSliceConnection::Instance().ExportParameters();
+    LReport("Conectando ao banco de origem...");
+    ISliceExporterPtr LExporter;
+    {
+      TDbConnection LConnection;
+      LConnection.SetLoginPrompt(false);
+      LConnection.SetParams(LParameters);
+      LConnection.SetSilent(true);
+      LConnection.SetReadOnly(true);
+      LConnection.SetIsolation(TIsolation::tiSnapshot);
+      LConnection.Open();
+      LReport("Conexao estabelecida. Gerando script...");
+      LExporter = aFactory(&LConnection);
+      if (LProgress) LExporter->Progress(LProgress);
+      LExporter->SaveToFile(LFileName);
+    }
+    LExporter.reset();
+  } catch (const TCorvaneError& aError) {
+    LError = aError.Message();
+  } catch (const std::exception& aError) {
+    LError = QString::fromUtf8(aError.what());
+    if (LError.isEmpty()) LError = QStringLiteral("Falha inesperada.");
+  }
+  TSliceConnection::Release();
+  if (!LError.isEmpty()) {
+    Write(stderr, "ERRO: " + LError);
+    return exFailed;
+  }
+  Write(stdout, "Script gerado em: " + LFileName);
+  return exOk;
+}
+
+int ListTables() {
+  try {
+    TDbConnection& LConnection = TSliceConnection::Instance().Connection();
+    QStringList LTables;
+    TNFSeSlice::Configure(&LConnection)->ListTables(&LTables);
+    TNotaFiscalSlice::Configure(&LConnection)->ListTables(&LTables);
+    TSliceConnection::Release();
+    for (const QString& LTable : LTables) Write(stdout, LTable);
+    Write(stdout, "Total: " + QString::number(LTables.size()));
+    return exOk;
+  } catch (const TCorvaneError& aError) {
+    TSliceConnection::Release();
+    Write(stderr, "ERRO: " + aError.Message());
+  } catch (const std::exception& aError) {
+    TSliceConnection::Release();
+    Write(stderr, "ERRO: " + QString::fromUtf8(aError.what()));
+  }
+  return exFailed;
+}
+
+int Run(const QStringList& aArguments) {
+  if (aArguments.isEmpty()) throw TUsageError("informe um comando");
+  const QString LName = aArguments.first();
+  if (LName == "--help" || LName == "-h" || LName == "help") {
+    std::fputs(CUsage, stdout);
+    return exOk;
+  }
+  if (LName == "--version") {
+    Write(stdout, QStringLiteral("corvane-cli " CORVANE_VERSION));
+    return exOk;
+  }
+  if (LName != "nfse" && LName != "nota" && LName != "tables" && LName != "export")
+    throw TUsageError("comando desconhecido: " + LName);
+
+  const TCommand LCommand = ParseArguments(aArguments);
+  if (!LCommand.Config.isNull()) {
+    if (LCommand.Config.isEmpty()) throw TUsageError("--config sem arquivo");
+    TSliceConnection::SetConfigFile(LCommand.Config);
+  }
+
+  if (LName == "tables") {
+    RequirePositional(LCommand, 0, "");
+    if (!LCommand.Output.isNull() || LCommand.Quiet) throw TUsageError("tables aceita apenas --config");
+    return ListTables();
+  }
+  if (LCommand.Output.isEmpty()) throw TUsageError("informe o arquivo de saida com -o FILE");
+
+  if (LName == "nfse") {
+    RequirePositional(LCommand, 1, "o NFSID");
+    const std::optional<qint64> LNFSID = ParseNFSID(LCommand.Positional.first());
+    if (!LNFSID) {
+      Write(stderr, QStringLiteral("ERRO: Informe um NFSID válido."));
+      return exUsage;
+    }
+    if (!LCommand.Quiet) Log("Iniciando NFSe " + QString::number(*LNFSID) + ". Aguarde...");
+    const qint64 LValue = *LNFSID;
+    return RunExport(LCommand, [LValue](TDbConnection* aConnection) { return TNFSeSlice::New(aConnection, LValue); });
+  }
+  if (LName == "nota") {
+    RequirePositional(LCommand, 1, "o NOTANUM");
+    const QString LNotaNum = Trimmed(LCommand.Positional.first());
+    if (LNotaNum.isEmpty()) {
+      Write(stderr, QStringLiteral("ERRO: Informe o NOTANUM."));
+      return exUsage;
+    }
+    if (!LCommand.Quiet) Log("Iniciando nota fiscal " + LNotaNum + ". Aguarde...");
+    return RunExport(LCommand,
+                     [LNotaNum](TDbConnection* aConnection) { return TNotaFiscalSlice::New(aConnection, LNotaNum); });
+  }
+
+  // export
+  RequirePositional(LCommand, 0, "");
+  if (LCommand.Table.isEmpty()) throw TUsageError("informe a tabela com --table");
+  if (LCommand.Keys.isEmpty()) throw TUsageError("informe ao menos um --key COLUMN=VALUE");
+  if (!LCommand.Quiet) Log("Iniciando " + LCommand.Table + ". Aguarde...");
+  return RunExport(LCommand, [LCommand](TDbConnection* aConnection) {
+    ISliceExporterPtr LExporter = TSliceExporter::New(aConnection);
+    LExporter->Table(LCommand.Table);
+    for (const auto& LKey : LCommand.Keys) LExporter->Key(LKey.first, TValue::Text(LKey.second));
+    for (const TRelated& LRelated : LCommand.Related)
+      LExporter->IncludeRelated(LRelated.Parent, LRelated.Child, LRelated.ForeignKeys, LRelated.ParentKeys,
+                                LRelated.Filter);
+    LExporter->Dependencies(LCommand.Dependencies);
+    return LExporter;
+  });
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QCoreApplication LApplication(argc, argv);
+  QStringList LArguments = LApplication.arguments();
+  LArguments.removeFirst();
+  try {
+    return Run(LArguments);
+  } catch (const TUsageError& aError) {
+    Write(stderr, "corvane-cli: " + aError.Message());
+    std::fputs(CUsage, stderr);
+    return exUsage;
+  }
+}
