@@ -109,7 +109,8 @@ void TFramedView::setVisible(bool aVisible) {
       LArea = LOwner->frameGeometry();
     else if (QScreen* LScreen = LOwner ? LOwner->screen() : QGuiApplication::primaryScreen())
       LArea = LScreen->availableGeometry();
-    if (LArea.isValid()) move(LArea.center() - QPoint(width() / 2, height() / 2));
+    if (LArea.isValid())
+      move(LArea.topLeft() + QPoint((LArea.width() - width()) / 2, (LArea.height() - height()) / 2));
   }
   QWidget::setVisible(aVisible);
 }

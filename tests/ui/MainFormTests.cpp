@@ -1,0 +1,371 @@
+// The main window driven as an operator would: validation, proposed files, the log, the
+// running state, the close refusal and whole exports against a real server.
+#include "Corvane.ListaTabelasView.h"
+#include "Corvane.MainForm.h"
+#include "UiTestSupport.h"
+
+#include <QDir>
+#include <QKeyEvent>
+#include <QPointer>
+
+using namespace Corvane;
+using namespace Corvane::Testing;
+
+namespace {
+
+const QRegularExpression GLogLine(QStringLiteral("^([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9] - (.*)$"));
+
+class TMainFormTest : public TUiTest {
+protected:
+  void SetUp() override {
+    TUiTest::SetUp();
+    FView = std::make_unique<TCorvaneView>();
+    FView->show();
+    FView->activateWindow();
+    QCoreApplication::processEvents();
+  }
+  void TearDown() override {
+    // A test that left an export running waits for it: the window must outlive its callbacks.
+    WaitFor([this] { return !FView->Exporting(); });
+    FView.reset();
+    TUiTest::TearDown();
+  }
+
+  // The log's lines with their time stamps checked and removed.
+  QStringList LogMessages() const {
+    QStringList LMessages;
+    const QString LText = FView->mmoLog->toPlainText();
+    if (LText.isEmpty()) return LMessages;
+    for (const QString& LLine : LText.split('\n')) {
+      const auto LMatch = GLogLine.match(LLine);
+      EXPECT_TRUE(LMatch.hasMatch()) << "not a log line: " << LLine.toStdString();
+      LMessages << LMatch.captured(2);
+    }
+    return LMessages;
+  }
+
+  void TypeInto(QWidget* aWidget, const QString& aText) {
+    for (const QChar LChar : aText) {
+      QKeyEvent LPress(QEvent::KeyPress, 0, Qt::NoModifier, QString(LChar));
+      QApplication::sendEvent(aWidget, &LPress);
+    }
+  }
+
+  // Controls that an export disables, and the state they should be in.
+  void ExpectRunning(bool aRunning) {
+    EXPECT_EQ(FView->Exporting(), aRunning);
+    for (QWidget* LControl : {static_cast<QWidget*>(FView->btnGerarScript), static_cast<QWidget*>(FView->edtNFSID),
+                              static_cast<QWidget*>(FView->btnGerarNotaFiscalScript),
+                              static_cast<QWidget*>(FView->edtNotaNum), static_cast<QWidget*>(FView->pnlSair),
+                              static_cast<QWidget*>(FView->imgSair)})
+      EXPECT_EQ(LControl->isEnabled(), !aRunning) << LControl->objectName().toStdString();
+    // These stay usable during an export.
+    EXPECT_TRUE(FView->pnlMaximizar->isEnabled());
+    EXPECT_TRUE(FView->btnListaTabelas->isEnabled());
+    EXPECT_TRUE(FView->mmoLog->isEnabled());
+    EXPECT_EQ(FView->btnGerarScript->text(), aRunning ? "Gerando..." : "Gerar Script");
+    EXPECT_EQ(FView->btnGerarNotaFiscalScript->text(), "Gerar Script");
+  }
+
+  QString ExecutableFolder() const { return QCoreApplication::applicationDirPath(); }
+
+  std::unique_ptr<TCorvaneView> FView;
+};
+
+class TMainFormDatabaseTest : public TMainFormTest {
+protected:
+  static void SetUpTestSuite() { FDatabase = new TTestDatabase("mainform", NFSeSchema()); }
+  static void TearDownTestSuite() {
+    delete FDatabase;
+    FDatabase = nullptr;
+  }
+  static TTestDatabase* FDatabase;
+};
+TTestDatabase* TMainFormDatabaseTest::FDatabase = nullptr;
+
+}  // namespace
+
+TEST_F(TMainFormTest, ShowsItsTitleCaptionAndDesignLayout) {
+  EXPECT_EQ(FView->windowTitle(), "CorvaneView");
+  EXPECT_EQ(FView->lblTitulo->text(), "Corvane - Versão 1.01 - 14/10/2026");
+  EXPECT_TRUE(FView->windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_EQ(FView->size(), QSize(900, 700));
+  EXPECT_EQ(FView->pnlTitulo->geometry(), QRect(1, 1, 898, 25));
+  EXPECT_EQ(FView->pnlPrincipal->geometry(), QRect(1, 26, 898, 673));
+  // From the right: close, maximise, title.
+  EXPECT_EQ(FView->pnlSair->geometry(), QRect(898 - 3 - 20, 2, 20, 21));
+  EXPECT_EQ(FView->pnlMaximizar->geometry(), QRect(898 - 3 - 20 - 3 - 20, 2, 20, 21));
+  EXPECT_EQ(FView->lblTitulo->geometry(), QRect(7, 3, 898 - 46 - 7 - 3, 22));
+  EXPECT_EQ(FView->pnlNFSeIndex->geometry(), QRect(7, 4, 189, 133));
+  EXPECT_EQ(FView->pnlNFse->geometry(), QRect(1, 1, 187, 131));
+  EXPECT_EQ(FView->pnlNFSeTitulo->geometry(), QRect(0, 0, 187, 20));
+  EXPECT_EQ(FView->edtNFSID->geometry(), QRect(8, 48, 167, 25));
+  EXPECT_EQ(FView->btnGerarNotaFiscalScript->geometry(), QRect(8, 83, 167, 34));
+  EXPECT_EQ(FView->pnlNotaFiscalIndex->geometry(), QRect(7, 150, 189, 133));
+  EXPECT_EQ(FView->pnlLogIndex->geometry(), QRect(200, 3, 694, 667));
+  EXPECT_EQ(FView->mmoLog->geometry(), QRect(1, 1, 692, 665));
+  EXPECT_EQ(FView->btnListaTabelas->geometry(), QRect(8, 618, 186, 41));
+  EXPECT_EQ(FView->edtNFSID->placeholderText(), "Informe o NFSID");
+  EXPECT_EQ(FView->edtNotaNum->placeholderText(), "Informe o NOTANUM");
+  EXPECT_EQ(FView->edtNotaNum->maxLength(), 6);
+  EXPECT_TRUE(FView->mmoLog->isReadOnly());
+  EXPECT_EQ(FView->imgMaximizar->toolTip(), "Deixar maximizado ou normal o formulário");
+  EXPECT_FALSE(FView->imgSair->Picture().isNull());
+  EXPECT_FALSE(FView->btnListaTabelas->icon().isNull());
+  for (QWidget* LButton : {static_cast<QWidget*>(FView->btnGerarScript),
+                           static_cast<QWidget*>(FView->btnGerarNotaFiscalScript),
+                           static_cast<QWidget*>(FView->btnListaTabelas)})
+    EXPECT_EQ(LButton->focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(TMainFormTest, MaximiseTogglesAndTheLogFollowsTheEdges) {
+  const QRect LNormal = FView->geometry();
+  Click(FView->imgMaximizar);
+  ASSERT_TRUE(WaitFor([this] { return FView->isMaximized(); }, 5000));
+  WaitFor([&] { return FView->geometry() != LNormal; }, 2000);
+  QCoreApplication::processEvents();
+  const QSize LContent = FView->pnlPrincipal->size();
+  EXPECT_EQ(FView->pnlLogIndex->geometry(), QRect(200, 3, LContent.width() - 204, LContent.height() - 6));
+  EXPECT_EQ(FView->btnListaTabelas->geometry(), QRect(8, LContent.height() - 55, 186, 41));
+  EXPECT_EQ(FView->edtNFSID->geometry(), QRect(8, 48, 167, 25));
+
+  Click(FView->pnlMaximizar);
+  ASSERT_TRUE(WaitFor([this] { return !FView->isMaximized(); }, 5000));
+  WaitFor([&] { return FView->geometry() == LNormal; }, 2000);
+  EXPECT_EQ(FView->geometry(), LNormal);
+  EXPECT_EQ(FView->pnlLogIndex->geometry(), QRect(200, 3, 694, 667));
+}
+
+TEST_F(TMainFormTest, OnlyDigitsCanBeTypedAsNFSIDWhileNotaNumTakesAnything) {
+  TypeInto(FView->edtNFSID, "4a2 -");
+  EXPECT_EQ(FView->edtNFSID->text(), "42");
+  TypeInto(FView->edtNotaNum, "12a/xyz9");
+  EXPECT_EQ(FView->edtNotaNum->text(), "12a/xy");  // at most 6 characters
+}
+
+TEST_F(TMainFormTest, InvalidNFSIDShowsTheWarningClearsTheLogAndStartsNothing) {
+  for (const QString LText : {QString(), QStringLiteral("   "), QStringLiteral("0"), QStringLiteral("-5"),
+                              QStringLiteral("9223372036854775808"), QStringLiteral("99999999999999999999"),
+                              QStringLiteral("1 2"), QStringLiteral("0x10"), QStringLiteral("4.5")}) {
+    SCOPED_TRACE(LText.toStdString());
+    FDialogs->Warnings.clear();
+    FView->mmoLog->setPlainText("linha de uma exportação anterior");
+    FView->edtNotaNum->setFocus();
+    FView->edtNFSID->setText(LText);
+    FView->btnGerarScript->click();
+    EXPECT_EQ(FDialogs->Warnings, QStringList{"Informe um NFSID válido."});
+    EXPECT_EQ(FView->mmoLog->toPlainText(), "");
+    EXPECT_TRUE(FDialogs->SaveRequests.isEmpty());
+    EXPECT_EQ(QApplication::focusWidget(), FView->edtNFSID);
+    EXPECT_FALSE(FView->Exporting());
+  }
+}
+
+TEST_F(TMainFormTest, ValidNFSIDProposesItsFileAndCancelLeavesTheWindowIdle) {
+  const QList<QPair<QString, QString>> LCases{{" 42 ", "NFSe_42.sql"},
+                                              {"\t42\r\n", "NFSe_42.sql"},
+                                              {"007", "NFSe_7.sql"},
+                                              {"+15", "NFSe_15.sql"},
+                                              {"9223372036854775807", "NFSe_9223372036854775807.sql"}};
+  for (const auto& [LText, LFile] : LCases) {
+    SCOPED_TRACE(LText.toStdString());
+    FDialogs->SaveRequests.clear();
+    FView->edtNFSID->setText(LText);
+    FView->btnGerarScript->click();
+    EXPECT_TRUE(FDialogs->Warnings.isEmpty());
+    ASSERT_EQ(FDialogs->SaveRequests.size(), 1);
+    const TSaveFileRequest& LRequest = FDialogs->SaveRequests.first();
+    EXPECT_EQ(LRequest.ProposedFile, ExecutableFolder() + "/" + LFile);
+    EXPECT_EQ(LRequest.Directory, ExecutableFolder());
+    EXPECT_EQ(LRequest.Filter, "Script SQL (*.sql)");
+    EXPECT_EQ(LRequest.DefaultSuffix, "sql");
+    EXPECT_EQ(FView->mmoLog->toPlainText(), "");  // cancelled: nothing logged
+    ExpectRunning(false);
+    EXPECT_FALSE(FView->HasExportTask());
+  }
+}
+
+TEST_F(TMainFormTest, NotaNumRule) {
+  // Blanks only: one time-stamped line, no box, focus back to the box.
+  FView->mmoLog->setPlainText("anterior");
+  FView->edtNotaNum->setText("   ");
+  FView->edtNFSID->setFocus();
+  FView->btnGerarNotaFiscalScript->click();
+  EXPECT_EQ(LogMessages(), QStringList{"Informe o NOTANUM da nota fiscal própria."});
+  EXPECT_TRUE(FDialogs->Warnings.isEmpty());
+  EXPECT_TRUE(FDialogs->SaveRequests.isEmpty());
+  EXPECT_EQ(QApplication::focusWidget(), FView->edtNotaNum);
+
+  // Any text is taken trimmed and unchanged; the file name keeps out of other folders.
+  const QList<QPair<QString, QString>> LCases{
+      {"12a", "NotaFiscal_12a.sql"}, {" 0012 ", "NotaFiscal_0012.sql"}, {"1/2", "NotaFiscal_1_2.sql"},
+      {"..", "NotaFiscal___.sql"},   {"a:b*?", "NotaFiscal_a_b__.sql"}};
+  for (const auto& [LText, LFile] : LCases) {
+    SCOPED_TRACE(LText.toStdString());
+    FDialogs->SaveRequests.clear();
+    FView->edtNotaNum->setText(LText);
+    FView->btnGerarNotaFiscalScript->click();
+    ASSERT_EQ(FDialogs->SaveRequests.size(), 1);
+    EXPECT_EQ(FDialogs->SaveRequests.first().ProposedFile, ExecutableFolder() + "/" + LFile);
+    EXPECT_EQ(FView->mmoLog->toPlainText(), "");
+  }
+}
+
+TEST_F(TMainFormTest, MissingDatabasePathLogsTheStartErrorAndReturnsToIdle) {
+  FDialogs->CancelSave = false;
+  FDialogs->SaveAnswer = QDir::temp().filePath("corvane-nunca.sql");
+  FView->edtNFSID->setText("42");
+  FView->btnGerarScript->click();
+  EXPECT_EQ(LogMessages(), (QStringList{"Iniciando NFSe 42. Aguarde...",
+                                        "ERRO ao iniciar: Configure [BANCO] CAMINHO no config.ini ao lado do executavel."}));
+  ExpectRunning(false);
+  EXPECT_FALSE(FView->HasExportTask());
+
+  FView->edtNotaNum->setText("12a");
+  FView->btnGerarNotaFiscalScript->click();
+  EXPECT_EQ(LogMessages(), (QStringList{"Iniciando nota fiscal 12a. Aguarde...",
+                                        "ERRO ao iniciar: Configure [BANCO] CAMINHO no config.ini ao lado do executavel."}));
+  ExpectRunning(false);
+}
+
+TEST_F(TMainFormTest, MissingConfigFileIsReportedAtTheFirstStartOnly) {
+  QFile::remove(FConfigFolder.filePath("config.ini"));
+  FDialogs->CancelSave = false;
+  FView->edtNFSID->setText("42");
+  FView->btnGerarScript->click();
+  const QStringList LMessages = LogMessages();
+  ASSERT_EQ(LMessages.size(), 2);
+  EXPECT_TRUE(LMessages.at(1).startsWith("ERRO ao iniciar: Arquivo de configuracao nao encontrado: "));
+  ExpectRunning(false);
+}
+
+TEST_F(TMainFormTest, RunningStateRefusesToCloseUntilTheCompletionArrives) {
+  // A database that does not exist: the start succeeds and the run fails on the worker.
+  WriteConfig(DatabaseFolder() + "/corvane-nao-existe.fdb");
+  FDialogs->CancelSave = false;
+  FDialogs->SaveAnswer = QDir::temp().filePath("corvane-running.sql");
+
+  FView->edtNFSID->setText("42");
+  FView->btnGerarScript->click();
+  // The completion never runs inside the start: the window is in its running state now.
+  ExpectRunning(true);
+  EXPECT_TRUE(FView->HasExportTask());
+
+  // No way of closing passes: the system's request, the blank content panel.
+  EXPECT_FALSE(FView->close());
+  Click(FView->pnlPrincipal, {500, 650});
+  EXPECT_TRUE(FView->isVisible());
+  // A second start is ignored, the log untouched.
+  const QString LLog = FView->mmoLog->toPlainText();
+  FView->btnGerarScriptClick();
+  FView->btnGerarNotaFiscalScriptClick();
+  EXPECT_TRUE(FView->mmoLog->toPlainText().startsWith(LLog));
+
+  ASSERT_TRUE(WaitFor([this] { return !FView->Exporting(); }));
+  ExpectRunning(false);
+  EXPECT_FALSE(FView->HasExportTask());
+  const QStringList LMessages = LogMessages();
+  ASSERT_EQ(LMessages.size(), 3) << LMessages.join("\n").toStdString();
+  EXPECT_EQ(LMessages.at(0), "Iniciando NFSe 42. Aguarde...");
+  EXPECT_EQ(LMessages.at(1), "Conectando ao banco de origem...");
+  EXPECT_TRUE(LMessages.at(2).startsWith("ERRO: ")) << LMessages.at(2).toStdString();
+  EXPECT_GT(LMessages.at(2).size(), 6);
+
+  // The same for a Nota Fiscal run: only the NFSe button changes its caption.
+  FView->edtNotaNum->setText("77");
+  FView->btnGerarNotaFiscalScript->click();
+  ExpectRunning(true);
+  EXPECT_EQ(LogMessages().first(), "Iniciando nota fiscal 77. Aguarde...");
+  EXPECT_FALSE(FView->close());
+  ASSERT_TRUE(WaitFor([this] { return !FView->Exporting(); }));
+  ExpectRunning(false);
+  EXPECT_TRUE(LogMessages().last().startsWith("ERRO: "));
+}
+
+TEST_F(TMainFormTest, IdleWindowClosesByItsButtonAndByTheBlankContentPanel) {
+  Click(FView->imgSair);
+  EXPECT_FALSE(FView->isVisible());
+  FView->show();
+  Click(FView->pnlNFse, {100, 125});  // inside a group: not the blank content panel
+  EXPECT_TRUE(FView->isVisible());
+  Click(FView->pnlPrincipal, {100, 400});
+  EXPECT_FALSE(FView->isVisible());
+}
+
+TEST_F(TMainFormTest, CoveredTablesWithoutDatabasePathShowsAnErrorBoxAndNoWindow) {
+  FView->btnListaTabelas->click();
+  EXPECT_EQ(FDialogs->Errors, QStringList{"Configure [BANCO] CAMINHO no config.ini ao lado do executavel."});
+  EXPECT_TRUE(FView->findChildren<TListaTabelasView*>().isEmpty());
+  // The main window goes on working.
+  FView->edtNotaNum->setText(" ");
+  FView->btnGerarNotaFiscalScript->click();
+  EXPECT_EQ(LogMessages(), QStringList{"Informe o NOTANUM da nota fiscal própria."});
+}
+
+TEST_F(TMainFormDatabaseTest, NFSeExportFromTheButtonToTheWrittenScript) {
+  WriteConfig(FDatabase->Path());
+  QTemporaryDir LFolder;
+  const QString LFile = LFolder.filePath("NFSe_42.sql");
+  FDialogs->CancelSave = false;
+  FDialogs->SaveAnswer = LFile;
+  FView->edtNFSID->setText(" 42 ");
+  FView->btnGerarScript->click();
+  ExpectRunning(true);
+  ASSERT_TRUE(WaitFor([this] { return !FView->Exporting(); }));
+  ExpectRunning(false);
+
+  const QStringList LMessages = LogMessages();
+  ASSERT_GE(LMessages.size(), 5) << LMessages.join("\n").toStdString();
+  EXPECT_EQ(LMessages.at(0), "Iniciando NFSe 42. Aguarde...");
+  EXPECT_EQ(LMessages.at(1), "Conectando ao banco de origem...");
+  EXPECT_EQ(LMessages.at(2), "Conexao estabelecida. Gerando script...");
+  EXPECT_TRUE(LMessages.contains("Registro 2: NFSRES exportado."));
+  EXPECT_EQ(LMessages.at(LMessages.size() - 2), "Gravando arquivo SQL...");
+  EXPECT_EQ(LMessages.last(), "Script gerado em: " + LFile);
+  EXPECT_TRUE(ReadFileBytes(LFile).contains("\"NFSPRO\""));
+  // Idle again: the window closes.
+  EXPECT_TRUE(FView->close());
+}
+
+TEST_F(TMainFormDatabaseTest, NotaFiscalFailureOfTheRunIsLoggedAsError) {
+  // The small database has no NOTAFI table: the exporter's failure arrives as "ERRO: ".
+  WriteConfig(FDatabase->Path());
+  QTemporaryDir LFolder;
+  FDialogs->CancelSave = false;
+  FDialogs->SaveAnswer = LFolder.filePath("NotaFiscal_1.sql");
+  FView->edtNotaNum->setText("1");
+  FView->btnGerarNotaFiscalScript->click();
+  ASSERT_TRUE(WaitFor([this] { return !FView->Exporting(); }));
+  const QStringList LMessages = LogMessages();
+  EXPECT_EQ(LMessages.mid(0, 3), (QStringList{"Iniciando nota fiscal 1. Aguarde...", "Conectando ao banco de origem...",
+                                              "Conexao estabelecida. Gerando script..."}));
+  EXPECT_TRUE(LMessages.last().startsWith("ERRO: ")) << LMessages.join("\n").toStdString();
+  EXPECT_FALSE(QFile::exists(LFolder.filePath("NotaFiscal_1.sql")));
+}
+
+TEST_F(TMainFormDatabaseTest, CoveredTablesOpensModallyOverTheMainWindowAndIsDestroyedAfter) {
+  WriteConfig(FDatabase->Path());
+  QPointer<TListaTabelasView> LSeen;
+  bool LChecked = false;
+  QTimer::singleShot(0, [&] {
+    const auto LViews = FView->findChildren<TListaTabelasView*>();
+    ASSERT_EQ(LViews.size(), 1);
+    LSeen = LViews.first();
+    EXPECT_TRUE(LSeen->isVisible());
+    EXPECT_TRUE(LSeen->isModal());
+    EXPECT_EQ(LSeen->windowTitle(), "ListaTabelasView");
+    EXPECT_EQ(LSeen->lblTitulo->text(), "Tabelas Contempladas - Versão 1.00");
+    EXPECT_EQ(LSeen->geometry().center(), FView->geometry().center());
+    EXPECT_TRUE(LSeen->rdtAjuda->toPlainText().contains("Total: 16"));
+    LChecked = true;
+    // A click on the 3-px strip around the text closes it.
+    Click(LSeen->pnlPrincipal, {1, 300});
+  });
+  FView->btnListaTabelas->click();
+  EXPECT_TRUE(LChecked);
+  EXPECT_TRUE(FDialogs->Errors.isEmpty()) << FDialogs->Errors.join("\n").toStdString();
+  EXPECT_TRUE(LSeen.isNull());
+  EXPECT_TRUE(FView->isVisible());
+}
+
+int main(int argc, char** argv) { return RunUiTests(argc, argv); }
