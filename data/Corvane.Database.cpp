@@ -123,7 +123,6 @@ public:
   virtual void ConnectionGone() noexcept = 0;
 };
 
-constexpr int CCharsetNone = 0;
 constexpr int CCharsetOctets = 1;
 constexpr int CCharsetUnicodeFss = 3;
 constexpr int CCharsetUtf8 = 4;
@@ -146,6 +145,7 @@ struct TDbConnection::TImpl {
 
   // Fixed at Open from CharacterSet.
   bool FUtf8Connection = false;
+  bool FHasCharacterSet = false;  // false for an empty CharacterSet or NONE
   std::unique_ptr<TTextEncoding> FUtf8;
   std::unique_ptr<TTextEncoding> FSingleByte;
 
@@ -295,6 +295,7 @@ void TDbConnection::Open() {
   }
   FImpl->FAttachment = std::move(LHandle);
   FImpl->FUtf8Connection = LCharacterSet == QLatin1String("UTF8") || LCharacterSet == QLatin1String("UNICODE_FSS");
+  FImpl->FHasCharacterSet = !LCharacterSet.isEmpty() && LCharacterSet != QLatin1String("NONE");
   FImpl->FUtf8 = std::move(LUtf8);
   FImpl->FSingleByte = std::move(LSingleByte);
 }
@@ -1018,8 +1019,13 @@ struct TDbQuery::TImpl final : IQueryLink {
         std::memcpy(&LId, LData, sizeof LId);
         const QByteArray LContent = ReadBlob(LId);
         if (LColumn.FSubType != isc_blob_text) return TValue::Bytes(LContent);
-        return TValue::TextBlob(FConnection->FUtf8Connection ? QString::fromUtf8(LContent)
-                                                             : FConnection->FSingleByte->Decode(LContent));
+        // The server hands text BLOBs over in the connection set; a connection without one
+        // gets them in their own set, which the description names in the scale.
+        const int LBlobCharset = LColumn.FScale & 0xFF;
+        const bool LUtf8 = FConnection->FUtf8Connection ||
+                           (!FConnection->FHasCharacterSet &&
+                            (LBlobCharset == CCharsetUtf8 || LBlobCharset == CCharsetUnicodeFss));
+        return TValue::TextBlob(LUtf8 ? QString::fromUtf8(LContent) : FConnection->FSingleByte->Decode(LContent));
       }
       case SQL_BOOLEAN: return TValue::Boolean(static_cast<unsigned char>(LData[0]) != 0);
       default: return TValue::Null(LKind);
