@@ -136,6 +136,28 @@ TEST_F(TMainFormTest, MaximiseTogglesAndTheLogFollowsTheEdges) {
   EXPECT_EQ(FView->pnlLogIndex->geometry(), QRect(200, 3, 694, 667));
 }
 
+TEST_F(TMainFormTest, KeyboardOrderIsNFSIDLogNotaNum) {
+  FView->edtNFSID->setFocus();
+  ASSERT_EQ(QApplication::focusWidget(), FView->edtNFSID);
+  for (QWidget* LNext : {static_cast<QWidget*>(FView->mmoLog), static_cast<QWidget*>(FView->edtNotaNum)}) {
+    QKeyEvent LTab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(QApplication::focusWidget(), &LTab);
+    EXPECT_EQ(QApplication::focusWidget(), LNext) << LNext->objectName().toStdString();
+  }
+}
+
+TEST_F(TMainFormTest, ErrorEscapingAnEventHandlerIsShownAndTheProgramGoesOn) {
+  EXPECT_EQ(QCoreApplication::applicationName(), "Corvane");
+  EXPECT_EQ(QCoreApplication::applicationVersion(), "1.0.0");
+  QMetaObject::invokeMethod(
+      qApp, [] { throw TCorvaneError("falha fora de qualquer janela"); }, Qt::QueuedConnection);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(FDialogs->Errors, QStringList{"falha fora de qualquer janela"});
+  FView->edtNotaNum->setText("");
+  FView->btnGerarNotaFiscalScript->click();
+  EXPECT_EQ(LogMessages(), QStringList{"Informe o NOTANUM da nota fiscal própria."});
+}
+
 TEST_F(TMainFormTest, OnlyDigitsCanBeTypedAsNFSIDWhileNotaNumTakesAnything) {
   TypeInto(FView->edtNFSID, "4a2 -");
   EXPECT_EQ(FView->edtNFSID->text(), "42");

@@ -1,6 +1,7 @@
 #pragma once
 // Shared pieces of the widget tests: a QApplication on the offscreen platform, dialogs that
 // answer at once, a config.ini of the test's own, and waiting on the event loop.
+#include "Corvane.Application.h"
 #include "Corvane.Connection.h"
 #include "Corvane.Dialogs.h"
 #include "TestDatabase.h"
@@ -12,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWidget>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -107,8 +109,7 @@ INSERT INTO DUPREC VALUES (900, 42, NULL, 150.25);
 // Creates the application on the offscreen platform and runs the tests.
 inline int RunUiTests(int aArgc, char** aArgv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication LApplication(aArgc, aArgv);
-  QApplication::setApplicationName(QStringLiteral("Corvane"));
+  TCorvaneApplication LApplication(aArgc, aArgv);
   ::testing::InitGoogleTest(&aArgc, aArgv);
   const int LResult = RUN_ALL_TESTS();
   TSliceConnection::Release();
