@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# make-demo.sh BUILD_DIR
+# Creates the demo ERP database on the local Firebird server when it is missing or was built
+# from older SQL, and writes config.ini pointing at it into BUILD_DIR and beside the programs
+# (BUILD_DIR/cli, BUILD_DIR/ui), since each program reads the config.ini of its own folder.
+#
+# Environment: CORVANE_DEMO_DIR (folder of the database, default /var/tmp/corvane; the
+# firebird user must be able to write it), CORVANE_DB_PASSWORD (SYSDBA password; default the
+# server's ISC_PASSWORD from /etc/firebird/3.0/SYSDBA.password, else plumvaxer).
+set -euo pipefail
+
+HERE=$(cd "$(dirname "$0")" && pwd)
+BUILD_DIR=${1:?uso: make-demo.sh BUILD_DIR}
+DEMO_DIR=${CORVANE_DEMO_DIR:-/var/tmp/corvane}
+DEMO_DB=$DEMO_DIR/demo.fdb
+STAMP=$DEMO_DIR/demo.stamp
+
+log() { printf '[demo] %s\n' "$*"; }
+
+server_password() {
+  if [ -n "${CORVANE_DB_PASSWORD:-}" ]; then printf '%s' "$CORVANE_DB_PASSWORD"; return; fi
+  local LFile=/etc/firebird/3.0/SYSDBA.password LValue=""
+  if [ -r "$LFile" ]; then
+    LValue=$(sed -n 's/^ISC_PASSWORD="\{0,1\}\([^"]*\)"\{0,1\}[[:space:]]*$/\1/p' "$LFile" | head -n 1)
+  fi
+  printf '%s' "${LValue:-plumvaxer}"
+}
+
+export ISC_USER=SYSDBA
+ISC_PASSWORD=$(server_password)
+export ISC_PASSWORD
+
+isql_on() {  # isql_on DATABASE < sql ; credentials travel in the environment, not in ps
+  isql-fb -q -b -ch UTF8 "$@"
+}
+
+demo_usable() {
+  printf "SELECT COUNT(*) FROM NOTAFI WHERE NOTANUM = '000123';\n" |
+    isql_on "localhost:$DEMO_DB" 2>/dev/null | grep -q '^ *1 *$'
+}
+
+drop_demo() {
+  # The server owns the file; let it remove it (a sticky folder would refuse us).
+  printf 'DROP DATABASE;\n' | isql_on "localhost:$DEMO_DB" >/dev/null 2>&1 || rm -f "$DEMO_DB" 2>/dev/null || true
+}
+
+mkdir -p "$DEMO_DIR"
+chmod 1777 "$DEMO_DIR" 2>/dev/null || true
+
+LWanted=$(cat "$HERE/schema.sql" "$HERE/data.sql" | sha256sum | cut -c1-64)
+if demo_usable && [ "$(cat "$STAMP" 2>/dev/null)" = "$LWanted" ]; then
+  log "demo database up to date: $DEMO_DB"
+else
+  drop_demo
+  log "creating demo database $DEMO_DB"
+  LScript=$(mktemp /tmp/corvane-demo-XXXXXX.sql)
+  trap 'rm -f "$LScript"' EXIT
+  {
+    printf "CREATE DATABASE 'localhost:%s' PAGE_SIZE 8192 DEFAULT CHARACTER SET WIN1252;\n" "$DEMO_DB"
+    cat "$HERE/schema.sql" "$HERE/data.sql"
+    printf 'COMMIT;\n'
+  } >"$LScript"
+  if ! LOutput=$(isql_on -i "$LScript" 2>&1) || [ -n "$LOutput" ]; then
+    printf '%s\n' "$LOutput" >&2
+    drop_demo
+    echo "[demo] creating the demo database failed" >&2
+    exit 1
+  fi
+  printf '%s\n' "$LWanted" >"$STAMP"
+fi
+
+write_config() {
+  mkdir -p "$1"
+  # The file holds the password: readable by its owner only.
+  rm -f "$1/config.ini"
+  (umask 077 && cat >"$1/config.ini" <<EOF
+; Corvane demo settings, written by demo/make-demo.sh
+[Firebird]
+UserName=SYSDBA
+Password=$ISC_PASSWORD
+CharacterSet=WIN1252
+[SERVER]
+SERVER_NAME=localhost
+[PROTOCOL]
+PROTOCOL_NAME=TCPIP
+[BANCO]
+CAMINHO=$DEMO_DB
+EOF
+  )
+}
+for LFolder in "$BUILD_DIR" "$BUILD_DIR/cli" "$BUILD_DIR/ui"; do write_config "$LFolder"; done
+log "config.ini written to $BUILD_DIR, $BUILD_DIR/cli and $BUILD_DIR/ui"
+log "documents: NFSe (NFSID) 1001, 1002, 1003; Nota Fiscal (NOTANUM) 000123, 000124, 000125"

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Sets everything up (packages, Firebird, build, demo database), exports the demo NFSe and
+# Nota Fiscal with corvane-cli and, when a display is available, opens the desktop program
+# on the demo database.
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD_DIR=${CORVANE_BUILD_DIR:-$ROOT/build}
+
+"$ROOT/scripts/setup.sh"
+
+CLI=$BUILD_DIR/cli/corvane-cli
+if [ ! -x "$CLI" ]; then
+  echo "[demo] $CLI was not built" >&2
+  exit 1
+fi
+
+NFSE_FILE=$BUILD_DIR/NFSe_1001.sql
+NOTA_FILE=$BUILD_DIR/NotaFiscal_000123.sql
+"$CLI" nfse 1001 -o "$NFSE_FILE"
+"$CLI" nota 000123 -o "$NOTA_FILE"
+
+cat <<MSG
+
+Slice scripts of the demo database:
+  NFSe 1001:           $NFSE_FILE
+  Nota Fiscal 000123:  $NOTA_FILE
+Replay one on another database of the same schema with:
+  isql-fb -b -ch UTF8 -i $NOTA_FILE localhost:/path/of/target.fdb
+Other demo documents: NFSe 1002 and 1003, Nota Fiscal 000124 and 000125
+  ($CLI nota 000124 -o FILE). Covered tables: $CLI tables
+MSG
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$BUILD_DIR/ui/corvane" ]; then
+  echo "Opening the desktop program (settings: $BUILD_DIR/ui/config.ini)..."
+  exec "$BUILD_DIR/ui/corvane"
+fi
