@@ -63,11 +63,16 @@ public:
   QString AttachmentString() const;
 
   void Open();  // no-op when open; a failed open leaves the connection closed
+  // Rolls back an active transaction, frees the statements of its queries and detaches;
+  // never throws. The queries re-prepare at their next Open after a new Open.
   void Close();
   bool IsOpen() const;
 
   bool InTransaction() const;
-  void StartTransaction();
+  void StartTransaction();  // fails when closed or when a transaction is already active
+  // Closes the cursors of the connection's queries (their statements stay prepared), then
+  // rolls back; does nothing without an active transaction. A failed rollback still
+  // leaves no transaction active.
   void Rollback();
 
 private:
@@ -92,6 +97,8 @@ private:
   TValue FValue;
 };
 
+// Queries should be released before their connection. Destroying the connection first is
+// tolerated: its queries are closed and refuse to open again.
 class TDbQuery {
 public:
   explicit TDbQuery(TDbConnection& aConnection);
@@ -106,7 +113,10 @@ public:
   void SetParam(const QString& aName, const QString& aText);
 
   // Prepares (once per text), binds, executes and positions on the first row.
-  // Opening again after Close re-executes the prepared statement with the current values.
+  // Opening again after Close re-executes the prepared statement with the current values;
+  // so does opening an open query. A parameter that was never given a value fails, as does
+  // a value that cannot be converted to the parameter's type. Needs an active transaction.
+  // Statements other than SELECT run here too (no rows; RETURNING gives one row).
   void Open();
   bool IsOpen() const;
   bool Eof() const;
@@ -114,7 +124,7 @@ public:
   void Close();  // closes the cursor and keeps the prepared statement for another Open
 
   int FieldCount() const;
-  const TDbField& Field(int aIndex) const;
+  const TDbField& Field(int aIndex) const;  // fails outside 0..FieldCount()-1
   const TDbField& FieldByName(const QString& aName) const;  // without regard to case
 
 private:
