@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryFile>
@@ -106,6 +107,14 @@ TIsqlResult TTestDatabase::Execute(const QString& aSql, const QString& aCharset)
 }
 
 TIsqlResult TTestDatabase::Replay(const QString& aFile) const { return RunIsqlFile(Attachment(), aFile, "UTF8"); }
+
+QString DemoSql(bool aWithData) {
+  const QString LFolder = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../../demo/";
+  QString LSql = QString::fromUtf8(ReadFileBytes(LFolder + "schema.sql"));
+  if (LSql.isEmpty()) ADD_FAILURE() << "demo schema not found in " << LFolder.toStdString();
+  if (aWithData) LSql += "\n" + QString::fromUtf8(ReadFileBytes(LFolder + "data.sql"));
+  return LSql;
+}
 
 QByteArray ReadFileBytes(const QString& aFileName) {
   QFile LFile(aFileName);

@@ -49,6 +49,10 @@ private:
   QString FPath;
 };
 
+// The SQL of the demo ERP database (demo/ of the source tree): the schema alone, or the
+// schema followed by the demo documents. Meant for TTestDatabase with default character set WIN1252.
+QString DemoSql(bool aWithData = true);
+
 // Reads a whole file as bytes; empty when absent.
 QByteArray ReadFileBytes(const QString& aFileName);
 void WriteFileBytes(const QString& aFileName, const QByteArray& aBytes);
