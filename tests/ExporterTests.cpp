@@ -73,12 +73,14 @@ UPDATE SELFREF SET REF_ID = 1 WHERE ID = 1;
 INSERT INTO MA VALUES (1, NULL);
 INSERT INTO MB VALUES (1, 1);
 UPDATE MA SET B_ID = 1 WHERE ID = 1;
+SET TERM ^ ;
 EXECUTE BLOCK AS DECLARE I INTEGER = 128; BEGIN
   INSERT INTO CH VALUES (128, NULL);
   WHILE (I > 1) DO BEGIN I = I - 1; INSERT INTO CH VALUES (:I, :I + 1); END
   I = 1129; INSERT INTO CH VALUES (1129, NULL);
   WHILE (I > 1001) DO BEGIN I = I - 1; INSERT INTO CH VALUES (:I, :I + 1); END
-END;
+END^
+SET TERM ; ^
 INSERT INTO ARR (ID) VALUES (1);
 INSERT INTO NOPK VALUES (1);
 INSERT INTO ESC VALUES ('a' || ASCII_CHAR(13) || ASCII_CHAR(10) || ASCII_CHAR(9) || 'b\', 1);
@@ -372,15 +374,21 @@ TEST_F(ExporterTest, StatementLimitCountsUtf8BytesOfTheStatement) {
         .arg(aId)
         .arg(LLiterals.Literal(TValue::Bytes(QByteArray(aBytes, 'A')), "DADOÇ"));
   };
-  const auto LFind = [&](qsizetype aTarget, int aFirstId, int& aId, int& aBytes) {
-    for (aBytes = 32000; aBytes < 33000; ++aBytes)
-      for (aId = aFirstId; aId < aFirstId + 9; ++aId)
-        if (LStatement(aId, aBytes).toUtf8().size() == aTarget) return;
+  // Each chunk of up to 2000 bytes adds " || x'" and "'" around two hex digits per byte.
+  const auto LFind = [&](qsizetype aTarget, std::initializer_list<int> aIds, int& aId, int& aBytes) {
+    for (const int LId : aIds) {
+      const qsizetype LBase = LStatement(LId, 0).toUtf8().size();
+      for (aBytes = 30000; aBytes < 34000; ++aBytes)
+        if (LBase + 2 * aBytes + 7 * ((aBytes + 1999) / 2000) == aTarget) {
+          aId = LId;
+          return;
+        }
+    }
     FAIL() << "no row size hits " << aTarget;
   };
   int LId65000 = 0, LBytes65000 = 0, LId65001 = 0, LBytes65001 = 0;
-  LFind(65000, 1, LId65000, LBytes65000);
-  LFind(65001, 11, LId65001, LBytes65001);
+  LFind(65000, {1, 10}, LId65000, LBytes65000);
+  LFind(65001, {100, 1000}, LId65001, LBytes65001);
   QString LSql;
   for (const auto& [LId, LBytes] : {std::pair{LId65000, LBytes65000}, std::pair{LId65001, LBytes65001}}) {
     LSql += QString("INSERT INTO BIG VALUES (%1, x'');\n").arg(LId);

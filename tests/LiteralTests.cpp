@@ -52,13 +52,14 @@ TEST(Literals, IntegersAndDecimalsAreExact) {
             "-9.223372036854775808");
 }
 
+// The binary64 nearest to 0.00001 lies 8E-22 above it, so seventeen digits show the ...01.
 TEST(Literals, FloatsUseSeventeenDigitsAndPlainOrScientificForm) {
   const std::pair<double, const char*> LCases[] = {
       {0.5, "0.5"},       {100, "100"},       {0.1, "0.10000000000000001"},
       {1e16, "10000000000000000"},            {1e17, "1E17"},
-      {0.0001, "0.0001"}, {0.00001, "1E-5"},  {-2.5e20, "-2.5E20"},
+      {0.0001, "0.0001"}, {0.00001, "1.0000000000000001E-5"},  {-2.5e20, "-2.5E20"},
       {0.0, "0"},         {-0.0, "0"},        {double(0.1f), "0.10000000149011612"},
-      {123.456, "123.456"},                   {1.5e-300, "1.5E-300"},
+      {123.456, "123.456"},                   {0x1p-20, "9.5367431640625E-7"},
       {12345678901234567890.0, "1.2345678901234567E19"}};
   for (const auto& [LValue, LText] : LCases) EXPECT_EQ(Lit("UTF8", TValue::Float(LValue)), LText) << LText;
 }
