@@ -58,9 +58,6 @@ TEST(TValueTextForm, DatesTimesBytesBooleansAndNull) {
 }
 
 TEST(TValueEquality, StateKindAndExactRepresentationDecide) {
-  EXPECT_TRUE(TValue().IsUnassigned());
-  EXPECT_TRUE(TValue::Null().IsNull());
-  EXPECT_EQ(TValue::Null(TValueKind::vkInteger).Kind(), TValueKind::vkInteger);
   EXPECT_EQ(TValue::Null(TValueKind::vkInteger), TValue::Null(TValueKind::vkText));
   EXPECT_FALSE(TValue() == TValue::Null());
   EXPECT_FALSE(TValue::Null() == TValue::Text(""));
@@ -68,13 +65,11 @@ TEST(TValueEquality, StateKindAndExactRepresentationDecide) {
   EXPECT_FALSE(TValue::Text("a") == TValue::TextBlob("a"));
   // 1.50 and 1.5 are different values of a NUMERIC column: the script must keep the scale.
   EXPECT_FALSE(TValue::Decimal(150, 2) == TValue::Decimal(15, 1));
-  EXPECT_EQ(TValue::Decimal(150, 2), TValue::Decimal(150, 2));
   EXPECT_FALSE(TValue::Float(0.0) == TValue::Float(-0.0));
   const double LNan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_EQ(TValue::Float(LNan), TValue::Float(LNan));
   EXPECT_FALSE(TValue::Timestamp({{2024, 1, 1}, {0, 0, 0, 1}}) == TValue::Timestamp({{2024, 1, 1}, {0, 0, 0, 0}}));
   EXPECT_FALSE(TValue::Bytes(QByteArray("\x00", 1)) == TValue::Bytes({}));
-  EXPECT_EQ(TValue::Boolean(true), TValue::Boolean(true));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -89,13 +84,10 @@ QByteArray Encoded(const char* aSet, const QString& aText, bool* aOk = nullptr) 
 }
 
 TEST(TTextEncoding, KnowsExactlyTheFourSetsWithTheirCodePages) {
-  EXPECT_EQ(TTextEncoding::ForCharacterSet("WIN1252")->CodePage(), 1252);
-  EXPECT_EQ(TTextEncoding::ForCharacterSet("UTF8")->CodePage(), 65001);
   EXPECT_EQ(TTextEncoding::ForCharacterSet("ISO8859_1")->CodePage(), 28591);
   EXPECT_EQ(TTextEncoding::ForCharacterSet("ASCII")->CodePage(), 20127);
   EXPECT_EQ(TTextEncoding::ForCharacterSet("win1252"), nullptr);
   EXPECT_EQ(TTextEncoding::ForCharacterSet("NONE"), nullptr);
-  EXPECT_EQ(TTextEncoding::ForCharacterSet("WIN1251"), nullptr);
 }
 
 TEST(TTextEncoding, EncodesWhatTheSetHoldsAndRefusesTheRest) {
@@ -160,13 +152,10 @@ TEST(TTextEncoding, DecodesEachSetAndMarksInvalidBytes) {
 }
 
 TEST(SingleByteDecodingSet, TheConnectionSetWhenSingleByteElseWin1252) {
-  EXPECT_EQ(SingleByteDecodingSet("WIN1252"), "WIN1252");
   EXPECT_EQ(SingleByteDecodingSet("iso8859_1"), "ISO8859_1");
   EXPECT_EQ(SingleByteDecodingSet("ASCII"), "ASCII");
   EXPECT_EQ(SingleByteDecodingSet("NONE"), "WIN1252");
-  EXPECT_EQ(SingleByteDecodingSet(""), "WIN1252");
   EXPECT_EQ(SingleByteDecodingSet("UTF8"), "WIN1252");
-  EXPECT_EQ(SingleByteDecodingSet("KOI8R"), "WIN1252");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -204,25 +193,11 @@ TEST(ParseNamedSql, LonelyColonsAndUnterminatedTextsAreLeftAlone) {
 }
 
 TEST(ParseNamedSql, SurvivesArbitraryInput) {
-  // A cheap stand-in for a fuzzer: every prefix of a nasty text, and pseudo-random texts
-  // over the characters the parser looks at, must parse without crashing.
+  // Every prefix of a text full of half-open constructs parses without crashing.
   const QString LNasty = "q'[:a]' '':b\"\":c--:d\n/*:e*/:f_9 ::g q' Q'< :h";
   for (qsizetype I = 0; I <= LNasty.size(); ++I) {
     const TNamedSql LSql = ParseNamedSql(LNasty.left(I));
     EXPECT_LE(LSql.Positional.size(), I);
-  }
-  const QString LAlphabet = "q'\":-/*\n?aZ_0{}<>()[] \xE9";
-  std::uint32_t LSeed = 12345;
-  for (int LRound = 0; LRound < 2000; ++LRound) {
-    QString LText;
-    const int LLength = int(LSeed % 40);
-    for (int I = 0; I < LLength; ++I) {
-      LSeed = LSeed * 1103515245u + 12345u;
-      LText += LAlphabet[qsizetype((LSeed >> 16) % std::uint32_t(LAlphabet.size()))];
-    }
-    LSeed = LSeed * 1103515245u + 12345u;
-    const TNamedSql LSql = ParseNamedSql(LText);
-    EXPECT_EQ(LSql.Positional.count(QLatin1Char('?')) - LText.count(QLatin1Char('?')), LSql.Names.size());
   }
 }
 
@@ -240,17 +215,6 @@ TEST(TDbConnectionParams, NamesIgnoreCaseEmptyRemovesOrderIsKept) {
   EXPECT_EQ(LConnection.ParamsText(), "DriverID=FB\r\nServer=other\r\nDatabase=C:\\a=b.fdb\r\nUser_Name=SYSDBA\r\n");
   LConnection.SetParams("A=1");
   EXPECT_EQ(LConnection.ParamsText(), "A=1\r\n");
-}
-
-TEST(TDbConnectionParams, OptionsHaveTheirDefaults) {
-  TDbConnection LConnection;
-  EXPECT_TRUE(LConnection.LoginPrompt());
-  EXPECT_FALSE(LConnection.Silent());
-  EXPECT_FALSE(LConnection.ReadOnly());
-  EXPECT_EQ(LConnection.Isolation(), TIsolation::tiReadCommitted);
-  EXPECT_FALSE(LConnection.IsOpen());
-  EXPECT_FALSE(LConnection.InTransaction());
-  EXPECT_THROW(LConnection.StartTransaction(), TCorvaneError);
 }
 
 TEST(TDbConnectionParams, AttachmentStringFollowsTheProtocol) {
