@@ -101,7 +101,9 @@ TCommand ParseArguments(const QStringList& aArguments) {
   const bool LIsExport = LCommand.Name == "export";
   for (qsizetype LIndex = 1; LIndex < aArguments.size(); ++LIndex) {
     const QString LArgument = aArguments[LIndex];
-    if (LOptionsEnded || !LArgument.startsWith('-') || LArgument == "-") {
+    // No option begins with a digit: -5 is a (refused) NFSID, not an unknown option.
+    const bool LNegativeNumber = LArgument.size() > 1 && LArgument[1].isDigit();
+    if (LOptionsEnded || !LArgument.startsWith('-') || LArgument == "-" || LNegativeNumber) {
       LCommand.Positional << LArgument;
       continue;
     }

@@ -1,0 +1,224 @@
+// The built corvane-cli program, run as a user would run it: exit status, standard output
+// and standard error, and no script file left behind by a failed export.
+#include "TestDatabase.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace Corvane::Testing;
+
+namespace {
+
+// build/tests/CliTests -> build/cli/corvane-cli, unless CORVANE_CLI names another.
+QString CliPath() {
+  const QString LOverride = qEnvironmentVariable("CORVANE_CLI");
+  if (!LOverride.isEmpty()) return LOverride;
+  const QString LTests = QFileInfo(QFileInfo("/proc/self/exe").symLinkTarget()).absolutePath();
+  return QDir(LTests).absoluteFilePath("../cli/corvane-cli");
+}
+
+struct TRun {
+  int ExitCode = -1;
+  QString Out;
+  QString Err;
+};
+
+TRun RunCli(const QStringList& aArguments, const QString& aFolder = {}) {
+  TRun LRun;
+  QProcess LProcess;
+  if (!aFolder.isEmpty()) LProcess.setWorkingDirectory(aFolder);
+  LProcess.start(CliPath(), aArguments);
+  if (!LProcess.waitForFinished(300000)) {
+    LProcess.kill();
+    LProcess.waitForFinished();
+    LRun.Err = "did not finish: " + LProcess.errorString();
+    return LRun;
+  }
+  LRun.ExitCode = LProcess.exitStatus() == QProcess::NormalExit ? LProcess.exitCode() : -1;
+  LRun.Out = QString::fromUtf8(LProcess.readAllStandardOutput());
+  LRun.Err = QString::fromUtf8(LProcess.readAllStandardError());
+  return LRun;
+}
+
+class TCliTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { GDemo = new TTestDatabase("cli-demo", DemoSql(), "WIN1252"); }
+  static void TearDownTestSuite() {
+    delete GDemo;
+    GDemo = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(QFileInfo(CliPath()).isExecutable()) << "build corvane-cli first: " << CliPath().toStdString();
+    ASSERT_TRUE(FFolder.isValid());
+    FConfig = WriteConfig("config.ini", "localhost", GDemo->Path());
+  }
+  QString WriteConfig(const QString& aName, const QString& aServer, const QString& aDatabase,
+                      const QString& aPassword = ServerPassword()) {
+    const QString LFile = FFolder.filePath(aName);
+    WriteFileBytes(LFile, QString("[Firebird]\r\nUserName=%1\r\nPassword=%2\r\nCharacterSet=WIN1252\r\n"
+                                  "[SERVER]\r\nSERVER_NAME=%3\r\n[BANCO]\r\nCAMINHO=%4\r\n")
+                              .arg(ServerUser(), aPassword, aServer, aDatabase)
+                              .toUtf8());
+    return LFile;
+  }
+  QString Output(const QString& aName) const { return FFolder.filePath(aName); }
+
+  static TTestDatabase* GDemo;
+  QTemporaryDir FFolder;
+  QString FConfig;
+};
+TTestDatabase* TCliTest::GDemo = nullptr;
+
+const QRegularExpression CLogLine("^\\d\\d:\\d\\d:\\d\\d - .+$");
+
+TEST_F(TCliTest, NfseExportsLogsProgressAndNamesTheFile) {
+  const QString LFile = Output("NFSe_1001.sql");
+  const TRun LRun = RunCli({"nfse", "1001", "-o", LFile, "--config", FConfig});
+  ASSERT_EQ(LRun.ExitCode, 0) << LRun.Err.toStdString();
+  EXPECT_EQ(LRun.Out, "Script gerado em: " + LFile + "\n");
+  const QStringList LLog = LRun.Err.split('\n', Qt::SkipEmptyParts);
+  ASSERT_GE(LLog.size(), 5);
+  for (const QString& LLine : LLog) EXPECT_TRUE(CLogLine.match(LLine).hasMatch()) << LLine.toStdString();
+  EXPECT_TRUE(LLog[0].endsWith(" - Iniciando NFSe 1001. Aguarde..."));
+  EXPECT_TRUE(LLog[1].endsWith(" - Conectando ao banco de origem..."));
+  EXPECT_TRUE(LLog[2].endsWith(" - Conexao estabelecida. Gerando script..."));
+  EXPECT_TRUE(LLog.last().endsWith(" - Gravando arquivo SQL..."));
+  const QString LScript = QString::fromUtf8(ReadFileBytes(LFile));
+  EXPECT_TRUE(LScript.startsWith("-- Corvane: executar com isql -b -ch UTF8 -i arquivo.sql no destino.\r\n"));
+  EXPECT_TRUE(LScript.endsWith("-- Registros exportados: 25\r\nCOMMIT;\r\n"));
+
+  // Quiet: the same script, nothing on standard error; a relative -o is resolved.
+  const TRun LQuiet = RunCli({"nfse", " 0001001 ", "--quiet", "--config", FConfig, "-o", "quieto.sql"}, FFolder.path());
+  ASSERT_EQ(LQuiet.ExitCode, 0) << LQuiet.Err.toStdString();
+  EXPECT_EQ(LQuiet.Err, "");
+  EXPECT_EQ(LQuiet.Out, "Script gerado em: " + Output("quieto.sql") + "\n");
+  EXPECT_EQ(ReadFileBytes(Output("quieto.sql")), ReadFileBytes(LFile));
+}
+
+TEST_F(TCliTest, NotaAndGenericExportAgreeOnTheSameDocument) {
+  const TRun LNota = RunCli({"nota", "000123", "-o", Output("nota.sql"), "--config", FConfig, "--quiet"});
+  ASSERT_EQ(LNota.ExitCode, 0) << LNota.Err.toStdString();
+  EXPECT_TRUE(QString::fromUtf8(ReadFileBytes(Output("nota.sql"))).endsWith("-- Registros exportados: 64\r\nCOMMIT;\r\n"));
+
+  // The generic command with the NFSe relations gives the NFSe scenario's script; the key
+  // travels as text and the binding converts it.
+  const TRun LNfse = RunCli({"nfse", "1001", "-o", Output("cenario.sql"), "--config", FConfig, "--quiet"});
+  const TRun LExport = RunCli({"export", "--table", "NFSRES", "--key", "NFSID=1001", "--related",
+                               "NFSRES:NFSPRO:NFSID:NFSID", "--related=NFSRES:DUPREC:E9_NFSID:NFSID:", "-o",
+                               Output("generico.sql"), "--config=" + FConfig, "--quiet"});
+  ASSERT_EQ(LNfse.ExitCode, 0) << LNfse.Err.toStdString();
+  ASSERT_EQ(LExport.ExitCode, 0) << LExport.Err.toStdString();
+  EXPECT_EQ(ReadFileBytes(Output("generico.sql")), ReadFileBytes(Output("cenario.sql")));
+
+  // A filter holding colons stays whole; without dependencies only root and children remain.
+  const TRun LFiltered = RunCli({"export", "--table", "NOTAFI", "--key", "NOTANUM=000123", "--related",
+                                 "NOTAFI:DEVOLUCAO_SAIDAS_ITEM:DJ_ORIGEM_ID1:NOTANUM:DJ_MOTIVO <> 'a:b' AND DJ_ORIGEM = 'C'",
+                                 "--no-dependencies", "-o", Output("filtro.sql"), "--config", FConfig, "--quiet"});
+  ASSERT_EQ(LFiltered.ExitCode, 0) << LFiltered.Err.toStdString();
+  const QString LScript = QString::fromUtf8(ReadFileBytes(Output("filtro.sql")));
+  EXPECT_TRUE(LScript.contains("-- DEVOLUCAO_SAIDAS_ITEM | DJ_ID=9002, DJ_PROCOD=1001\r\n")) << LScript.toStdString();
+  EXPECT_TRUE(LScript.endsWith("-- Registros exportados: 2\r\nCOMMIT;\r\n"));
+}
+
+TEST_F(TCliTest, TablesListsBothScenariosAndTheirTotal) {
+  const TRun LRun = RunCli({"tables", "--config", FConfig});
+  ASSERT_EQ(LRun.ExitCode, 0) << LRun.Err.toStdString();
+  const QStringList LLines = LRun.Out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(LLines.size(), 17);
+  EXPECT_EQ(LLines.last(), "Total: 16");
+  EXPECT_EQ(LLines.count("DUPREC"), 1);
+  EXPECT_TRUE(LLines.contains("NFSRES") && LLines.contains("NOTAFI") && LLines.contains("COMISSAO_PAGAMENTO_INDIVID"));
+}
+
+TEST_F(TCliTest, FailedExportsReportErrorExitOneAndWriteNoFile) {
+  const QString LFile = Output("falha.sql");
+  const TRun LUnknown = RunCli({"nfse", "999999", "-o", LFile, "--config", FConfig});
+  EXPECT_EQ(LUnknown.ExitCode, 1);
+  EXPECT_EQ(LUnknown.Out, "");
+  EXPECT_TRUE(LUnknown.Err.endsWith("ERRO: Registro nao encontrado em NFSRES.\n")) << LUnknown.Err.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(LFile));
+
+  // A closed port: the database layer's message, never the password.
+  const QString LPassword = "Senha#Unica-0815";
+  const QString LUnreachable = WriteConfig("inacessivel.ini", "127.0.0.1/1", GDemo->Path(), LPassword);
+  const TRun LServer = RunCli({"nota", "000123", "-o", LFile, "--config", LUnreachable, "--quiet"});
+  EXPECT_EQ(LServer.ExitCode, 1);
+  EXPECT_TRUE(LServer.Err.startsWith("ERRO: ")) << LServer.Err.toStdString();
+  EXPECT_FALSE(LServer.Err.contains(LPassword));
+  EXPECT_FALSE(QFileInfo::exists(LFile));
+  const TRun LTables = RunCli({"tables", "--config", LUnreachable});
+  EXPECT_EQ(LTables.ExitCode, 1);
+  EXPECT_FALSE(LTables.Err.contains(LPassword));
+
+  // Settings problems are export failures as well.
+  const TRun LMissing = RunCli({"nfse", "1001", "-o", LFile, "--config", Output("nao-existe.ini")});
+  EXPECT_EQ(LMissing.ExitCode, 1);
+  EXPECT_TRUE(LMissing.Err.endsWith("ERRO: Arquivo de configuracao nao encontrado: " + Output("nao-existe.ini") + "\n"))
+      << LMissing.Err.toStdString();
+  const QString LNoPath = WriteConfig("sem-caminho.ini", "localhost", "");
+  const TRun LEmptyPath = RunCli({"nfse", "1001", "-o", LFile, "--config", LNoPath});
+  EXPECT_EQ(LEmptyPath.ExitCode, 1);
+  EXPECT_TRUE(LEmptyPath.Err.endsWith("ERRO: Configure [BANCO] CAMINHO no config.ini ao lado do executavel.\n"));
+  EXPECT_FALSE(QFileInfo::exists(LFile));
+
+  // A failed export leaves an existing file as it was.
+  WriteFileBytes(LFile, "anterior");
+  EXPECT_EQ(RunCli({"nota", "999999", "-o", LFile, "--config", FConfig}).ExitCode, 1);
+  EXPECT_EQ(ReadFileBytes(LFile), "anterior");
+}
+
+TEST_F(TCliTest, BadCommandLinesGiveUsageAndExitTwo) {
+  const QString LFile = Output("uso.sql");
+  const QList<QStringList> LBad = {
+      {},
+      {"exportar"},
+      {"nfse", "1001", "-o", LFile, "--bogus"},
+      {"nfse", "-o", LFile},
+      {"nfse", "1001"},
+      {"nfse", "1001", "1002", "-o", LFile},
+      {"nfse", "1001", "-o"},
+      {"nfse", "1001", "-o", LFile, "-o", LFile},
+      {"tables", "--quiet"},
+      {"export", "--key", "NFSID=1", "-o", LFile},
+      {"export", "--table", "NFSRES", "-o", LFile},
+      {"export", "--table", "NFSRES", "--key", "NFSID", "-o", LFile},
+      {"export", "--table", "NFSRES", "--key", "NFSID=1", "--related", "A:B:C", "-o", LFile},
+      {"nota", "000123", "--table", "NOTAFI", "-o", LFile},
+  };
+  for (const QStringList& LArguments : LBad) {
+    const TRun LRun = RunCli(LArguments + QStringList{"--config", FConfig});
+    EXPECT_EQ(LRun.ExitCode, 2) << LArguments.join(' ').toStdString();
+    EXPECT_TRUE(LRun.Err.contains("corvane-cli nfse NFSID -o FILE")) << LArguments.join(' ').toStdString();
+  }
+  EXPECT_FALSE(QFileInfo::exists(LFile));
+
+  // The NFSID check of the main window, and a blank NOTANUM, before any connection.
+  for (const QString& LNFSID : {"0", "-5", "abc", "12a", "9223372036854775808", " "}) {
+    const TRun LRun = RunCli({"nfse", LNFSID, "-o", LFile, "--config", FConfig});
+    EXPECT_EQ(LRun.ExitCode, 2) << LNFSID.toStdString();
+    EXPECT_EQ(LRun.Err, "ERRO: Informe um NFSID válido.\n") << LNFSID.toStdString();
+  }
+  const TRun LBlank = RunCli({"nota", "   ", "-o", LFile, "--config", FConfig});
+  EXPECT_EQ(LBlank.ExitCode, 2);
+  EXPECT_EQ(LBlank.Err, "ERRO: Informe o NOTANUM.\n");
+  EXPECT_FALSE(QFileInfo::exists(LFile));
+
+  // After "--" a number may begin with a hyphen (and is then simply not found).
+  EXPECT_EQ(RunCli({"nota", "-o", LFile, "--config", FConfig, "--quiet", "--", "-12"}).Err,
+            "ERRO: Registro nao encontrado em NOTAFI.\n");
+}
+
+TEST_F(TCliTest, HelpAndVersion) {
+  const TRun LHelp = RunCli({"--help"});
+  EXPECT_EQ(LHelp.ExitCode, 0);
+  EXPECT_TRUE(LHelp.Out.contains("corvane-cli tables [--config FILE]"));
+  const TRun LVersion = RunCli({"--version"});
+  EXPECT_EQ(LVersion.ExitCode, 0);
+  EXPECT_EQ(LVersion.Out, "corvane-cli 1.0.0\n");
+}
+
+}  // namespace
