@@ -13,7 +13,6 @@ namespace {
 
 std::unique_ptr<TSliceConnection> GInstance;
 QString GConfigFile;  // empty: config.ini beside the executable
-bool GPostRoutineAdded = false;
 
 const QString CMissingDatabase = QStringLiteral("Configure [BANCO] CAMINHO no config.ini ao lado do executavel.");
 
@@ -53,11 +52,10 @@ TSliceConnection& TSliceConnection::Instance() {
     // Not make_unique: the constructor is private. A failed read records nothing, so the
     // next call reads the file afresh.
     GInstance.reset(new TSliceConnection());
-    if (!GPostRoutineAdded && QCoreApplication::instance() != nullptr) {
-      // Detach while the application object still exists rather than during static destruction.
-      qAddPostRoutine(&TSliceConnection::Release);
-      GPostRoutineAdded = true;
-    }
+    // Detach while the application object still exists rather than during static destruction.
+    // An application object runs and forgets its post routines when it ends, so each new
+    // settings object registers again; a second Release does nothing.
+    if (QCoreApplication::instance() != nullptr) qAddPostRoutine(&TSliceConnection::Release);
   }
   return *GInstance;
 }
