@@ -104,7 +104,11 @@ TSliceConnection::TSliceConnection() {
   FConnection = std::move(LConnection);
 }
 
-TSliceConnection::~TSliceConnection() = default;
+TSliceConnection::~TSliceConnection() {
+  // The connection goes first (detaching while the client library choice still stands).
+  FConnection.reset();
+  FDriver.clear();
+}
 
 void TSliceConnection::CheckDatabase() const {
   if (FConnection->Param("Database").isEmpty()) throw TCorvaneError(CMissingDatabase);
