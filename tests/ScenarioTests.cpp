@@ -197,22 +197,20 @@ TEST_F(TScenarioExport, NFSe1001WithItsServicesInstallmentsAndTheirMasters) {
                     {"BANCO", {"341", "001"}}});
 }
 
-TEST_F(TScenarioExport, NFSe1002OfTheOtherCompany) {
-  ExportAndCompare([](TDbConnection* aConnection) { return TNFSeSlice::New(aConnection, 1002); },
+// A cancelled invoice without installments, for a customer with a UTF8 column filled in.
+TEST_F(TScenarioExport, NFSe1003WithoutInstallments) {
+  ExportAndCompare([](TDbConnection* aConnection) { return TNFSeSlice::New(aConnection, 1003); },
                    {{"PAIS", {"1058"}},
-                    {"ESTADO", {"PR", "RS"}},
-                    {"CIDADE", {"4106902", "4314902"}},
-                    {"EMPRESA", {"2"}},
-                    {"VENDEDOR", {"12"}},
-                    {"CONDICAO_PAGAMENTO", {"3"}},
-                    {"CLIENTE", {"103"}},
-                    {"NFSRES", {"1002"}},
-                    {"NFSPRO", {"1002|1"}},
-                    {"SERVICO", {"2"}},
-                    {"UNIDADE", {"H"}},
-                    {"DUPREC", {"7004"}},
-                    {"FORMA_PAGAMENTO", {"PX"}},
-                    {"BANCO", {"001"}}});
+                    {"ESTADO", {"SP", "MG"}},
+                    {"CIDADE", {"3509502", "3106200"}},
+                    {"EMPRESA", {"1"}},
+                    {"VENDEDOR", {"11"}},
+                    {"CONDICAO_PAGAMENTO", {"1"}},
+                    {"CLIENTE", {"101"}},
+                    {"NFSRES", {"1003"}},
+                    {"NFSPRO", {"1003|1"}},
+                    {"SERVICO", {"1"}},
+                    {"UNIDADE", {"H"}}});
 }
 
 TEST_F(TScenarioExport, NotaFiscal000123WithEveryRelationChain) {
