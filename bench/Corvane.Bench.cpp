@@ -1,0 +1,144 @@
+// Export benchmark: one Nota Fiscal of N items, exported as an operator would, against the
+// floor of reading the same tables with one plain query each through the same layer.
+//
+//   corvane-bench N [RUNS]    builds the database with demo/make-bench.sh and measures
+#include "Corvane.Catalogue.h"
+#include "Corvane.Connection.h"
+#include "Corvane.Errors.h"
+#include "Corvane.Scenario.NotaFiscal.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+
+using namespace Corvane;
+
+namespace {
+
+std::unique_ptr<TDbConnection> Connect(const QString& aParameters) {
+  // Set up as an export run sets up its own connection.
+  auto LConnection = std::make_unique<TDbConnection>();
+  LConnection->SetLoginPrompt(false);
+  LConnection->SetParams(aParameters);
+  LConnection->SetSilent(true);
+  LConnection->SetReadOnly(true);
+  LConnection->SetIsolation(TIsolation::tiSnapshot);
+  LConnection->Open();
+  return LConnection;
+}
+
+double ExportOnce(const QString& aParameters, const QString& aFile) {
+  QElapsedTimer LTimer;
+  LTimer.start();
+  auto LConnection = Connect(aParameters);
+  TNotaFiscalSlice::New(LConnection.get(), "900001")->SaveToFile(aFile);
+  return LTimer.nsecsElapsed() / 1e9;
+}
+
+// Rows of the slice per table, from the description lines of the script.
+QMap<QString, int> SliceTables(const QString& aFile) {
+  QMap<QString, int> LTables;
+  QFile LFile(aFile);
+  if (!LFile.open(QIODevice::ReadOnly)) return LTables;
+  int LLine = 0;
+  while (!LFile.atEnd()) {
+    const QByteArray LText = LFile.readLine();
+    ++LLine;
+    // Rows start at line 6 and take three lines each; the first is "-- TABLE | KEY=...".
+    if (LLine >= 6 && (LLine - 6) % 3 == 0 && LText.startsWith("-- ") && LText.contains(" | "))
+      ++LTables[QString::fromUtf8(LText.mid(3, LText.indexOf(" | ") - 3))];
+  }
+  return LTables;
+}
+
+// The floor: every row of the slice's tables read with one plain query per table.
+double LowerBound(const QString& aParameters, const QMap<QString, int>& aTables, qint64& aRows) {
+  QElapsedTimer LTimer;
+  LTimer.start();
+  auto LConnection = Connect(aParameters);
+  LConnection->StartTransaction();
+  aRows = 0;
+  {
+    TSliceCatalogue LCatalogue(*LConnection);
+    LCatalogue.BeginRun(true);
+    for (auto LTable = aTables.cbegin(); LTable != aTables.cend(); ++LTable) {
+      TDbQuery LQuery(*LConnection);
+      LQuery.SetSQL("SELECT " + LCatalogue.Columns(LTable.key()) + " FROM \"" + LTable.key() + "\"");
+      LQuery.Open();
+      for (; !LQuery.Eof(); LQuery.Next()) ++aRows;
+    }
+    LCatalogue.EndRun();
+  }
+  LConnection->Rollback();
+  return LTimer.nsecsElapsed() / 1e9;
+}
+
+double Median(std::vector<double> aValues) {
+  std::sort(aValues.begin(), aValues.end());
+  const size_t LMiddle = aValues.size() / 2;
+  return aValues.size() % 2 ? aValues[LMiddle] : (aValues[LMiddle - 1] + aValues[LMiddle]) / 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication LApplication(argc, argv);
+  const QStringList LArguments = LApplication.arguments();
+  const int LItems = LArguments.value(1).toInt();
+  const int LRuns = qMax(2, LArguments.value(2, "5").toInt());
+  if (LItems <= 0) {
+    std::fprintf(stderr, "uso: corvane-bench N [EXECUCOES]\n");
+    return 2;
+  }
+  try {
+    const QString LDemo = QStringLiteral(CORVANE_SOURCE_DIR) + "/demo/make-bench.sh";
+    QProcess LMake;
+    LMake.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    LMake.start("bash", {LDemo, QString::number(LItems)});
+    LMake.waitForFinished(-1);
+    const QString LMade = QString::fromUtf8(LMake.readAllStandardOutput());
+    if (LMake.exitCode() != 0) throw TCorvaneError("make-bench.sh falhou");
+    const QString LIni = LMade.section("settings in ", 1).trimmed();
+
+    TSliceConnection::SetConfigFile(LIni);
+    const QString LParameters = TSliceConnection::Instance().ExportParameters();
+
+    QTemporaryDir LDir;
+    const QString LFile = LDir.filePath("slice.sql");
+    const double LCold = ExportOnce(LParameters, LFile);
+    std::vector<double> LWarm, LBounds;
+    qint64 LBoundRows = 0;
+    const QMap<QString, int> LTables = SliceTables(LFile);
+    LBounds.push_back(LowerBound(LParameters, LTables, LBoundRows));  // warms the same pages
+    for (int I = 1; I < LRuns; ++I) {
+      LWarm.push_back(ExportOnce(LParameters, LFile));
+      LBounds.push_back(LowerBound(LParameters, LTables, LBoundRows));
+    }
+    qint64 LRows = 0;
+    for (const int LCount : LTables) LRows += LCount;
+    const double LExport = Median(LWarm), LBound = Median(LBounds);
+    rusage LUsage{};
+    getrusage(RUSAGE_SELF, &LUsage);
+    const double LRss = LUsage.ru_maxrss / 1024.0;
+    const double LScript = QFileInfo(LFile).size() / 1048576.0;
+    std::printf("items=%d rows=%lld bound_rows=%lld tables=%lld cold_s=%.3f export_s=%.3f bound_s=%.3f "
+                "rows_per_s=%.0f us_per_row=%.2f script_mb=%.1f rss_mb=%.1f rss_limit_mb=%.1f\n",
+                LItems, static_cast<long long>(LRows), static_cast<long long>(LBoundRows),
+                static_cast<long long>(LTables.size()), LCold, LExport, LBound, LRows / LExport,
+                1e6 * LExport / LRows, LScript, LRss, 4 * LScript + 64);
+    std::printf("ratio=%.2f rows=%lld export_s=%.3f bound_s=%.3f rss_mb=%.1f\n", LExport / LBound,
+                static_cast<long long>(LRows), LExport, LBound, LRss);
+    TSliceConnection::Release();
+  } catch (const TCorvaneError& LError) {
+    std::fprintf(stderr, "ERRO: %s\n", LError.Message().toUtf8().constData());
+    return 1;
+  }
+  return 0;
+}
