@@ -9,6 +9,17 @@
 
 namespace Corvane {
 
+namespace {
+
+// Stops at every character the set cannot hold. ICU's own stop callback lets unmappable
+// default-ignorable characters (zero-width space, joiners, variation selectors, U+FEFF)
+// vanish without an error, which would change a key value or an exported text unnoticed.
+// Leaving the error code as the converter set it ends the conversion.
+void StopAtEveryUnmappable(const void*, UConverterFromUnicodeArgs*, const UChar*, int32_t, UChar32,
+                           UConverterCallbackReason, UErrorCode*) {}
+
+}  // namespace
+
 struct TTextEncoding::TImpl {
   UConverter* FConverter = nullptr;
   ~TImpl() {
@@ -25,7 +36,7 @@ TTextEncoding::TTextEncoding(const QString& aName, int aCodePage, const char* aI
   // Encoding must stop at the first unrepresentable character instead of writing a
   // substitute: a silently replaced character would corrupt the exported data.
   LError = U_ZERO_ERROR;
-  ucnv_setFromUCallBack(FImpl->FConverter, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &LError);
+  ucnv_setFromUCallBack(FImpl->FConverter, StopAtEveryUnmappable, nullptr, nullptr, nullptr, &LError);
   // Decoding never fails: invalid bytes become U+FFFD (some single-byte converters would
   // otherwise substitute U+001A).
   LError = U_ZERO_ERROR;
