@@ -4,6 +4,7 @@
 #include "Corvane.FbClient.h"
 
 #include <QDate>
+#include <QHash>
 #include <algorithm>
 #include <cfloat>
 #include <charconv>
@@ -498,6 +499,7 @@ struct TDbQuery::TImpl final : IQueryLink {
   TNamedSql FParsed;
   // Distinct parameter names (first spelling), their values, and the name of each position.
   QStringList FParamNames;
+  QHash<QString, int> FParamIndex;  // upper-cased name -> index into FParamNames
   std::vector<TValue> FParamValues;
   std::vector<int> FPositionParam;
 
@@ -563,11 +565,7 @@ struct TDbQuery::TImpl final : IQueryLink {
     return *FConnection;
   }
 
-  int ParamIndex(const QString& aName) const {
-    for (int I = 0; I < FParamNames.size(); ++I)
-      if (FParamNames[I].compare(aName, Qt::CaseInsensitive) == 0) return I;
-    return -1;
-  }
+  int ParamIndex(const QString& aName) const { return FParamIndex.value(aName.toUpper(), -1); }
 
   QString DecodeName(const char* aName, short aLength) const {
     const int LLength = std::clamp<int>(aLength, 0, 31);
@@ -1106,12 +1104,14 @@ void TDbQuery::SetSQL(const QString& aSQL) {
   FImpl->FSQL = aSQL;
   FImpl->FParsed = ParseNamedSql(aSQL);
   FImpl->FParamNames.clear();
+  FImpl->FParamIndex.clear();
   FImpl->FPositionParam.clear();
   for (const QString& LName : FImpl->FParsed.Names) {
     int LIndex = FImpl->ParamIndex(LName);
     if (LIndex < 0) {
       FImpl->FParamNames.append(LName);
       LIndex = int(FImpl->FParamNames.size()) - 1;
+      FImpl->FParamIndex.insert(LName.toUpper(), LIndex);
     }
     FImpl->FPositionParam.push_back(LIndex);
   }
@@ -1150,16 +1150,43 @@ void TDbQuery::Close() { FImpl->CloseCursorQuietly(); }
 
 int TDbQuery::FieldCount() const { return int(FImpl->FFields.size()); }
 
-const TDbField& TDbQuery::Field(int aIndex) const {
-  if (aIndex < 0 || aIndex >= int(FImpl->FFields.size()))
+namespace {
+
+const TDbField& FieldAt(const std::vector<TDbField>& aFields, int aIndex) {
+  if (aIndex < 0 || aIndex >= int(aFields.size()))
     throw TCorvaneError("Campo nao encontrado: indice " + QString::number(aIndex));
-  return FImpl->FFields[std::size_t(aIndex)];
+  return aFields[std::size_t(aIndex)];
 }
 
-const TDbField& TDbQuery::FieldByName(const QString& aName) const {
-  for (const TDbField& LField : FImpl->FFields)
-    if (LField.FName.compare(aName, Qt::CaseInsensitive) == 0) return LField;
+const TDbField& FieldNamed(const std::vector<TDbField>& aFields, const QString& aName) {
+  // Names usually come spelled as the server describes them: try the cheap exact match first.
+  for (const TDbField& LField : aFields)
+    if (LField.Name() == aName) return LField;
+  for (const TDbField& LField : aFields)
+    if (LField.Name().compare(aName, Qt::CaseInsensitive) == 0) return LField;
   throw TCorvaneError("Campo nao encontrado: " + aName);
+}
+
+const std::vector<TDbField> CNoFields;
+
+}  // namespace
+
+const TDbField& TDbQuery::Field(int aIndex) const { return FieldAt(FImpl->FFields, aIndex); }
+
+const TDbField& TDbQuery::FieldByName(const QString& aName) const { return FieldNamed(FImpl->FFields, aName); }
+
+TDbRow TDbQuery::CurrentRow(int aCount) const {
+  TDbRow LRow;
+  const auto& LFields = FImpl->FFields;
+  const std::size_t LCount = aCount < 0 ? LFields.size() : std::min(LFields.size(), std::size_t(aCount));
+  LRow.FFields = std::make_shared<const std::vector<TDbField>>(LFields.begin(), LFields.begin() + LCount);
+  return LRow;
+}
+
+const TDbField& TDbRow::Field(int aIndex) const { return FieldAt(FFields ? *FFields : CNoFields, aIndex); }
+
+const TDbField& TDbRow::FieldByName(const QString& aName) const {
+  return FieldNamed(FFields ? *FFields : CNoFields, aName);
 }
 
 }  // namespace Corvane

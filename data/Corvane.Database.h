@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <vector>
 
 namespace Corvane {
 
@@ -97,6 +98,19 @@ private:
   TValue FValue;
 };
 
+// A copy of a query's current row that stays valid after the query moves on or closes.
+class TDbRow {
+public:
+  TDbRow() = default;
+  int FieldCount() const { return FFields ? int(FFields->size()) : 0; }
+  const TDbField& Field(int aIndex) const;                   // fails outside 0..FieldCount()-1
+  const TDbField& FieldByName(const QString& aName) const;  // without regard to case
+
+private:
+  friend class TDbQuery;
+  std::shared_ptr<const std::vector<TDbField>> FFields;
+};
+
 // Queries should be released before their connection. Destroying the connection first is
 // tolerated: its queries are closed and refuse to open again.
 class TDbQuery {
@@ -126,6 +140,8 @@ public:
   int FieldCount() const;
   const TDbField& Field(int aIndex) const;  // fails outside 0..FieldCount()-1
   const TDbField& FieldByName(const QString& aName) const;  // without regard to case
+  // The current row, or its first aCount fields.
+  TDbRow CurrentRow(int aCount = -1) const;
 
 private:
   struct TImpl;

@@ -2,6 +2,8 @@
 
 #include "Corvane.Literals.h"
 
+#include <QSet>
+
 namespace Corvane {
 
 namespace {
@@ -37,6 +39,7 @@ void TSliceCatalogue::BeginRun(bool aCaching) {
 }
 
 void TSliceCatalogue::EndRun() noexcept {
+  FAhead.clear();
   FIdle.clear();
   FPrimaryKeys.clear();
   FColumns.clear();
@@ -123,8 +126,169 @@ QList<TForeignKey> TSliceCatalogue::ForeignKeys(const QString& aTable) {
                                                   LQuery->FieldByName(QStringLiteral("P_FIELD")).TextForm()});
     }
   }
-  if (FCaching) FForeignKeys.insert(aTable, LResult);
+  if (FCaching) {
+    for (TForeignKey& LForeignKey : LResult) {
+      try {
+        for (const QString& LColumn : PrimaryKey(LForeignKey.ParentTable)) {
+          for (const TForeignKeyLink& LLink : std::as_const(LForeignKey.Links))
+            if (LLink.ParentField == LColumn) LForeignKey.PrimaryKeyFields.append(LLink.ChildField);
+        }
+      } catch (...) {
+        LForeignKey.PrimaryKeyFields.clear();  // the walk meets and reports a parent without key
+      }
+      if (LForeignKey.PrimaryKeyFields.size() != LForeignKey.Links.size()) LForeignKey.PrimaryKeyFields.clear();
+    }
+    FForeignKeys.insert(aTable, LResult);
+  }
   return LResult;
+}
+
+namespace {
+
+constexpr int CBranches = 128;           // lookups per read-ahead query (Firebird allows 255 contexts)
+constexpr qsizetype CMaxSql = 60000;     // characters of a read-ahead query, below the 64 KB limit
+
+QString Condition(const TLookup& aLookup, const QString& aPrefix) {
+  QString LCondition;
+  for (qsizetype I = 0; I < aLookup.Columns.size(); ++I) {
+    if (I > 0) LCondition += QLatin1String(" AND ");
+    LCondition += TSqlLiterals::QuoteName(aLookup.Columns[I]) + QLatin1String(" = :") + aPrefix + QString::number(I);
+  }
+  if (!aLookup.Filter.isEmpty()) LCondition += QLatin1String(" AND (") + aLookup.Filter + QLatin1Char(')');
+  return LCondition;
+}
+
+void AppendValueKey(QString& aKey, const TValue& aValue) {
+  aKey += QChar(0x1E);
+  if (aValue.IsNull()) {
+    aKey += QLatin1Char('n');
+    return;
+  }
+  aKey += QChar(u'a' + int(aValue.Kind()));
+  switch (aValue.Kind()) {
+    case TValueKind::vkInteger:
+      aKey += QString::number(aValue.AsInteger());
+      return;
+    case TValueKind::vkText:
+    case TValueKind::vkTextBlob: {
+      const QString& LText = aValue.AsText();
+      aKey += QString::number(LText.size());
+      aKey += QLatin1Char(':');
+      aKey += LText;
+      return;
+    }
+    default: {
+      const QString LText = aValue.TextForm();
+      aKey += QString::number(LText.size());
+      aKey += QLatin1Char(':');
+      aKey += LText;
+    }
+  }
+}
+
+}  // namespace
+
+QString TSliceCatalogue::LookupKey(const TLookup& aLookup, const QList<TValue>& aValues) const {
+  QString LKey;
+  LKey.reserve(aLookup.Table.size() + aLookup.Filter.size() + 64);
+  LKey += aLookup.Table;
+  LKey += QChar(0x1F);
+  for (const QString& LColumn : aLookup.Columns) {
+    LKey += LColumn;
+    LKey += QChar(0x1F);
+  }
+  LKey += aLookup.Filter;
+  LKey += QChar(0x1F);
+  LKey += aLookup.Prefix;
+  for (const TValue& LValue : aValues) AppendValueKey(LKey, LValue);
+  return LKey;
+}
+
+TRowBatch TSliceCatalogue::Lookup(const TLookup& aLookup, const QList<TValue>& aValues, bool aFirstOnly) {
+  TRowBatch LBatch;
+  if (FCaching && !FAhead.isEmpty()) {
+    auto LFound = FAhead.find(LookupKey(aLookup, aValues));
+    if (LFound != FAhead.end()) {
+      LBatch.Rows = std::move(*LFound);
+      FAhead.erase(LFound);
+      return LBatch;
+    }
+  }
+  TLease LQuery = Query("SELECT " + Columns(aLookup.Table) + " FROM " + TSqlLiterals::QuoteName(aLookup.Table) +
+                        " WHERE " + Condition(aLookup, aLookup.Prefix));
+  for (qsizetype I = 0; I < aValues.size(); ++I) LQuery->SetParam(aLookup.Prefix + QString::number(I), aValues[I]);
+  LQuery->Open();
+  try {
+    for (; !LQuery->Eof(); LQuery->Next()) {
+      LBatch.Rows.append(LQuery->CurrentRow());
+      if (aFirstOnly) break;
+    }
+  } catch (...) {
+    LBatch.Error = std::current_exception();
+  }
+  return LBatch;
+}
+
+QList<TDbRow> TSliceCatalogue::ReadAhead(const TLookup& aLookup, const QList<QList<TValue>>& aTuples,
+                                         bool aFirstOnly) noexcept {
+  QList<TDbRow> LRead;
+  if (!FCaching) return LRead;
+  try {
+    // Distinct tuples not kept yet.
+    QList<QList<TValue>> LTuples;
+    QList<QString> LKeys;
+    QSet<QString> LSeen;
+    for (const QList<TValue>& LTuple : aTuples) {
+      const QString LKey = LookupKey(aLookup, LTuple);
+      if (FAhead.contains(LKey) || LSeen.contains(LKey)) continue;
+      LSeen.insert(LKey);
+      LTuples.append(LTuple);
+      LKeys.append(LKey);
+    }
+    const QString LColumns = Columns(aLookup.Table);
+    const QString LTable = TSqlLiterals::QuoteName(aLookup.Table);
+    qsizetype LNext = 0;
+    while (LNext < LTuples.size()) {
+      // One branch per tuple, each with the very condition of a lone lookup, tagged with
+      // its number: every branch delivers the rows that lookup would, in the same order.
+      QString LSql;
+      qsizetype LCount = 0;
+      while (LNext + LCount < LTuples.size() && LCount < CBranches) {
+        const QString LBranch = QLatin1String("SELECT ") + LColumns + QLatin1String(", ") + QString::number(LCount) +
+                                QLatin1String(" FROM ") + LTable + QLatin1String(" WHERE ") +
+                                Condition(aLookup, QLatin1Char('B') + QString::number(LCount) + QLatin1Char('_'));
+        if (LCount > 0 && LSql.size() + LBranch.size() + 11 > CMaxSql) break;
+        if (LCount > 0) LSql += QLatin1String(" UNION ALL ");
+        LSql += LBranch;
+        ++LCount;
+      }
+      TLease LQuery = Query(LSql);
+      for (qsizetype B = 0; B < LCount; ++B) {
+        const QList<TValue>& LTuple = LTuples[LNext + B];
+        for (qsizetype I = 0; I < LTuple.size(); ++I)
+          LQuery->SetParam(QLatin1Char('B') + QString::number(B) + QLatin1Char('_') + QString::number(I), LTuple[I]);
+      }
+      LQuery->Open();
+      QList<QList<TDbRow>> LGroups(LCount);
+      const int LWidth = LQuery->FieldCount() - 1;
+      for (; !LQuery->Eof(); LQuery->Next()) {
+        const qint64 LBranch = LQuery->Field(LWidth).Value().AsInteger();
+        if (LBranch < 0 || LBranch >= LCount) continue;
+        if (aFirstOnly && !LGroups[LBranch].isEmpty()) continue;
+        LGroups[LBranch].append(LQuery->CurrentRow(LWidth));
+      }
+      for (qsizetype B = 0; B < LCount; ++B) {
+        // A parent that was not found is looked up again on its own, which reports it.
+        if (aFirstOnly && LGroups[B].isEmpty()) continue;
+        LRead += LGroups[B];
+        FAhead.insert(LKeys[LNext + B], LGroups[B]);
+      }
+      LNext += LCount;
+    }
+  } catch (...) {
+    // Reading ahead only saves time; whatever failed here fails again, in its place, later.
+  }
+  return LRead;
 }
 
 }  // namespace Corvane

@@ -1,11 +1,13 @@
 #pragma once
-// What the exporter reads from Firebird's system tables (primary keys, writable columns,
-// foreign keys), and the queries of one run. Inside the run's read-only snapshot these
-// answers cannot change, so with the run cache on they are read once per run and every
-// query text is prepared once; with it off, every call asks the server again.
+// What the exporter reads from the database during one run: the structure of tables from
+// Firebird's system tables (primary keys, writable columns, foreign keys) and the rows that
+// a walk looks up. Inside the run's read-only snapshot neither can change, so with the run
+// cache on, structure is read once per run, every query text is prepared once, and rows
+// may be read ahead in batches; with it off, every call asks the server again.
 #include "Corvane.Database.h"
 
 #include <QHash>
+#include <exception>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -24,6 +26,25 @@ struct TForeignKey {
   QString Name;
   QString ParentTable;
   QList<TForeignKeyLink> Links;  // in key position order
+  // With the run cache: the referencing columns in the order of the parent's primary key,
+  // when the key references exactly that primary key; empty otherwise.
+  QStringList PrimaryKeyFields;
+};
+
+// The rows of aTable whose Columns equal a tuple of values, narrowed by Filter:
+// "SELECT <columns of Table> FROM Table WHERE C0 = :<Prefix>0 AND ... [AND (Filter)]".
+struct TLookup {
+  QString Table;
+  QStringList Columns;
+  QString Filter;
+  QString Prefix;  // P for foreign keys, R for configured relations
+};
+
+// Rows found by a lookup, in the order the server delivered them; a failure while fetching
+// is kept so that the rows read before it are still walked first.
+struct TRowBatch {
+  QList<TDbRow> Rows;
+  std::exception_ptr Error;
 };
 
 class TSliceCatalogue {
@@ -61,9 +82,19 @@ public:
   // Foreign keys of aTable, ordered by constraint name.
   QList<TForeignKey> ForeignKeys(const QString& aTable);
 
+  // The rows of a lookup (only the first when aFirstOnly): taken from what was read ahead,
+  // else by one query. Errors of building and opening the query are raised.
+  TRowBatch Lookup(const TLookup& aLookup, const QList<TValue>& aValues, bool aFirstOnly);
+  // Reads the rows of many lookups of one shape with few queries and keeps them for Lookup.
+  // Tuples already kept are skipped. Never fails: a lookup that cannot be read ahead is
+  // simply looked up on its own later. Returns the rows read.
+  QList<TDbRow> ReadAhead(const TLookup& aLookup, const QList<QList<TValue>>& aTuples, bool aFirstOnly) noexcept;
+  bool Caching() const { return FCaching; }
+
 private:
   friend class TLease;
   void Return(std::unique_ptr<TDbQuery> aQuery) noexcept;
+  QString LookupKey(const TLookup& aLookup, const QList<TValue>& aValues) const;
 
   TDbConnection& FConnection;
   bool FCaching = false;
@@ -71,6 +102,7 @@ private:
   QHash<QString, QStringList> FPrimaryKeys;
   QHash<QString, QString> FColumns;
   QHash<QString, QList<TForeignKey>> FForeignKeys;
+  QHash<QString, QList<TDbRow>> FAhead;  // rows read ahead, by lookup and values; taken once
 };
 
 }  // namespace Corvane

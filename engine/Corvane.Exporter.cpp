@@ -6,7 +6,9 @@
 
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 #include <algorithm>
+#include <utility>
 
 namespace Corvane {
 
@@ -177,6 +179,15 @@ void TSliceExporter::CheckRelationTree() const {
 // ---------------------------------------------------------------------------------------
 // One run: header, root rows with everything they lead to, footer.
 
+namespace {
+
+void AppendLine(QString& aScript, const QString& aLine) {
+  aScript += aLine;
+  aScript += QLatin1String("\r\n");
+}
+
+}  // namespace
+
 QString TSliceExporter::Generate() {
   if (FTable.isEmpty() || FKeys.isEmpty()) throw TCorvaneError("Informe tabela e chave antes de gerar o script.");
   if (FConnection->InTransaction())
@@ -186,6 +197,7 @@ QString TSliceExporter::Generate() {
   FScript.clear();
   FVisited.clear();
   FVisiting.clear();
+  FStatementFrames.clear();
   FCount = 0;
   Report("Consultando " + FTable + " e suas dependencias...");
 
@@ -202,43 +214,64 @@ QString TSliceExporter::Generate() {
   FConnection->StartTransaction();
   LGuard.Started();
 
-  FScript << QStringLiteral("-- Corvane: executar com isql -b -ch UTF8 -i arquivo.sql no destino.")
-          << QStringLiteral("-- UPDATE OR INSERT preserva registros extras existentes no destino.")
-          << QStringLiteral(
-                 "-- Triggers do destino permanecem ativos. Conferir versao do schema antes de importar.")
-          << QStringLiteral("SET SQL DIALECT 3;") << QStringLiteral("SET AUTODDL OFF;");
+  AppendLine(FScript, QStringLiteral("-- Corvane: executar com isql -b -ch UTF8 -i arquivo.sql no destino."));
+  AppendLine(FScript, QStringLiteral("-- UPDATE OR INSERT preserva registros extras existentes no destino."));
+  AppendLine(FScript, QStringLiteral(
+                          "-- Triggers do destino permanecem ativos. Conferir versao do schema antes de importar."));
+  AppendLine(FScript, QStringLiteral("SET SQL DIALECT 3;"));
+  AppendLine(FScript, QStringLiteral("SET AUTODDL OFF;"));
   {
+    TRowBatch LRoots;
     TDbQuery LRoot(*FConnection);
     LRoot.SetSQL("SELECT " + FCatalogue->Columns(FTable) + " FROM " + TSqlLiterals::QuoteName(FTable) +
                  " WHERE " + LCondition);
     for (qsizetype I = 0; I < FValues.size(); ++I) LRoot.SetParam("P" + QString::number(I), FValues[I]);
     LRoot.Open();
     if (LRoot.Eof()) throw TCorvaneError("Registro nao encontrado em " + FTable + ".");
-    for (; !LRoot.Eof(); LRoot.Next()) {
-      Visit(FTable, LRoot, CRootOrigin);
-      VisitChildren(FTable, LRoot);
+    try {
+      for (; !LRoot.Eof(); LRoot.Next()) LRoots.Rows.append(LRoot.CurrentRow());
+    } catch (...) {
+      LRoots.Error = std::current_exception();
     }
+    VisitRows(FTable, LRoots, CRootOrigin);
   }
-  FScript << "-- Registros exportados: " + QString::number(FCount) << QStringLiteral("COMMIT;");
+  AppendLine(FScript, "-- Registros exportados: " + QString::number(FCount));
+  AppendLine(FScript, QStringLiteral("COMMIT;"));
   Report("Total de registros exportados: " + QString::number(FCount));
   LGuard.Finish();
+  return std::exchange(FScript, QString());  // nothing else reads the lines of a finished run
+}
 
-  QString LText;
-  qsizetype LSize = 0;
-  for (const QString& LLine : std::as_const(FScript)) LSize += LLine.size() + 2;
-  LText.reserve(LSize);
-  for (const QString& LLine : std::as_const(FScript)) {
-    LText += LLine;
-    LText += QLatin1String("\r\n");
+// Root rows and the rows of a relation: each row is written, then its own relations are
+// walked, before the next row. With the run cache on, the parents and relation rows of the
+// next rows are read in batches first; the order of the script does not change.
+void TSliceExporter::VisitRows(const QString& aTable, const TRowBatch& aRows, const QString& aOrigin) {
+  constexpr qsizetype CWindow = 256;
+  for (qsizetype LStart = 0; LStart < aRows.Rows.size(); LStart += CWindow) {
+    const qsizetype LEnd = qMin(aRows.Rows.size(), LStart + CWindow);
+    if (FCatalogue->Caching()) {
+      QSet<QString> LComing;
+      ReadAhead(aTable, aRows.Rows.mid(LStart, LEnd - LStart), true, 0, LComing);
+    }
+    for (qsizetype I = LStart; I < LEnd; ++I) {
+      Visit(aTable, aRows.Rows[I], aOrigin);
+      VisitChildren(aTable, aRows.Rows[I]);
+    }
   }
-  FScript.clear();  // the joined text replaces the lines; nothing else reads them
-  return LText;
+  if (aRows.Error) std::rethrow_exception(aRows.Error);
 }
 
 // ---------------------------------------------------------------------------------------
 // Rows: a row is written once, after the rows it references.
 
 QString CommentText(const QString& aText) {
+  bool LPlain = true;
+  for (const QChar LChar : aText)
+    if (LChar == QLatin1Char('\r') || LChar == QLatin1Char('\n') || LChar == QLatin1Char('\t')) {
+      LPlain = false;
+      break;
+    }
+  if (LPlain) return aText;
   QString LResult = aText;
   LResult.replace(QLatin1Char('\r'), QLatin1String("\\r"));
   LResult.replace(QLatin1Char('\n'), QLatin1String("\\n"));
@@ -246,7 +279,7 @@ QString CommentText(const QString& aText) {
   return LResult;
 }
 
-QString TSliceExporter::RowDescription(const QString& aTable, const TDbQuery& aRow) {
+QString TSliceExporter::RowDescription(const QString& aTable, const TDbRow& aRow) {
   QString LResult = CommentText(aTable) + QLatin1String(" | ");
   const QStringList LKey = FCatalogue->PrimaryKey(aTable);
   for (qsizetype I = 0; I < LKey.size(); ++I) {
@@ -256,18 +289,29 @@ QString TSliceExporter::RowDescription(const QString& aTable, const TDbQuery& aR
   return LResult;
 }
 
-void TSliceExporter::Visit(const QString& aTable, const TDbQuery& aRow, const QString& aOrigin) {
-  const QStringList LKey = FCatalogue->PrimaryKey(aTable);
+// The identity: length-prefixed table name and key literals, unambiguous whatever they hold.
+void TSliceExporter::AppendIdentityPart(QString& aIdentity, const TValue& aValue, const QString& aColumn) const {
+  FScratch.clear();
+  FLiterals->AppendLiteral(FScratch, aValue, aColumn);
+  aIdentity += QLatin1Char('|');
+  aIdentity += QString::number(FScratch.size());
+  aIdentity += QLatin1Char(':');
+  aIdentity += FScratch;
+}
 
-  // The identity: length-prefixed table name and key literals, unambiguous whatever they hold.
-  QString LIdentity = QString::number(aTable.size()) + QLatin1Char(':') + aTable;
-  QString LMatch;
-  for (qsizetype I = 0; I < LKey.size(); ++I) {
-    const QString LLiteral = FLiterals->Literal(aRow.FieldByName(LKey[I]).Value(), LKey[I]);
-    LIdentity += QLatin1Char('|') + QString::number(LLiteral.size()) + QLatin1Char(':') + LLiteral;
-    if (I > 0) LMatch += QLatin1String(", ");
-    LMatch += TSqlLiterals::QuoteName(LKey[I]);
-  }
+QString TSliceExporter::RowIdentity(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const {
+  QString LIdentity;
+  LIdentity.reserve(aTable.size() + 32);
+  LIdentity += QString::number(aTable.size());
+  LIdentity += QLatin1Char(':');
+  LIdentity += aTable;
+  for (const QString& LColumn : aKey) AppendIdentityPart(LIdentity, aRow.FieldByName(LColumn).Value(), LColumn);
+  return LIdentity;
+}
+
+void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QString& aOrigin) {
+  const QStringList LKey = FCatalogue->PrimaryKey(aTable);
+  const QString LIdentity = RowIdentity(aTable, LKey, aRow);
   if (FVisited.contains(LIdentity)) return;
   if (FVisiting.contains(LIdentity))
     throw TCorvaneError("Dependencia ciclica encontrada em " + aTable + ". Exportacao cancelada.");
@@ -282,24 +326,42 @@ void TSliceExporter::Visit(const QString& aTable, const TDbQuery& aRow, const QS
 
   if (FDependencies) VisitParents(aTable, aRow);
 
-  QString LStatement = QLatin1String("UPDATE OR INSERT INTO ") + TSqlLiterals::QuoteName(aTable) + QLatin1String(" (");
-  QString LValues;
+  // The rows of one table all carry the same columns, so the run cache keeps the text around
+  // the values: "UPDATE OR INSERT INTO T (columns) VALUES (" and ") MATCHING (key);".
+  TStatementFrame LFrame;
+  const auto LKnown = FStatementFrames.constFind(aTable);
+  if (LKnown != FStatementFrames.constEnd() && LKnown->Fields == aRow.FieldCount()) {
+    LFrame = *LKnown;
+  } else {
+    LFrame.Fields = aRow.FieldCount();
+    LFrame.Head = QLatin1String("UPDATE OR INSERT INTO ") + TSqlLiterals::QuoteName(aTable) + QLatin1String(" (");
+    for (int I = 0; I < aRow.FieldCount(); ++I) {
+      if (I > 0) LFrame.Head += QLatin1String(", ");
+      LFrame.Head += TSqlLiterals::QuoteName(aRow.Field(I).Name());
+    }
+    LFrame.Head += QLatin1String(") VALUES (");
+    LFrame.Tail = QLatin1String(") MATCHING (");
+    for (qsizetype I = 0; I < LKey.size(); ++I) {
+      if (I > 0) LFrame.Tail += QLatin1String(", ");
+      LFrame.Tail += TSqlLiterals::QuoteName(LKey[I]);
+    }
+    LFrame.Tail += QLatin1String(");");
+    if (FCatalogue->Caching()) FStatementFrames.insert(aTable, LFrame);
+  }
+  QString LStatement = LFrame.Head;
   for (int I = 0; I < aRow.FieldCount(); ++I) {
     const TDbField& LField = aRow.Field(I);
-    if (I > 0) {
-      LStatement += QLatin1String(", ");
-      LValues += QLatin1String(", ");
-    }
-    LStatement += TSqlLiterals::QuoteName(LField.Name());
-    FLiterals->AppendLiteral(LValues, LField.Value(), LField.Name());
+    if (I > 0) LStatement += QLatin1String(", ");
+    FLiterals->AppendLiteral(LStatement, LField.Value(), LField.Name());
   }
-  LStatement += QLatin1String(") VALUES (") + LValues + QLatin1String(") MATCHING (") + LMatch + QLatin1String(");");
+  LStatement += LFrame.Tail;
   if (Utf8Length(LStatement) > CMaxStatement)
     throw TCorvaneError("Registro de " + aTable + " excede o limite SQL de 65 KB desta versao. " +
                         "Um pacote com importacao parametrizada sera necessario para BLOBs grandes.");
 
-  FScript << QLatin1String("-- ") + RowDescription(aTable, aRow) << QLatin1String("-- ") + CommentText(aOrigin)
-          << LStatement;
+  AppendLine(FScript, QLatin1String("-- ") + RowDescription(aTable, aRow));
+  AppendLine(FScript, QLatin1String("-- ") + CommentText(aOrigin));
+  AppendLine(FScript, LStatement);
   FVisited.insert(LIdentity);
   ++FCount;
   Report("Registro " + QString::number(FCount) + ": " + aTable + " exportado.");
@@ -308,63 +370,143 @@ void TSliceExporter::Visit(const QString& aTable, const TDbQuery& aRow, const QS
 // ---------------------------------------------------------------------------------------
 // The walk: parents through the catalogue's foreign keys, children through the relations.
 
-void TSliceExporter::VisitParents(const QString& aTable, const TDbQuery& aRow) {
+// The identity of the row a foreign key points to, known without reading it when the key
+// names the parent's whole primary key; empty otherwise.
+QString TSliceExporter::ParentIdentity(const TForeignKey& aForeignKey, const TDbRow& aRow) {
+  if (aForeignKey.PrimaryKeyFields.isEmpty()) return {};
+  try {
+    const QStringList LKey = FCatalogue->PrimaryKey(aForeignKey.ParentTable);
+    QString LIdentity;
+    LIdentity.reserve(aForeignKey.ParentTable.size() + 32);
+    LIdentity += QString::number(aForeignKey.ParentTable.size());
+    LIdentity += QLatin1Char(':');
+    LIdentity += aForeignKey.ParentTable;
+    for (qsizetype I = 0; I < LKey.size(); ++I) {
+      const TDbField& LField = aRow.FieldByName(aForeignKey.PrimaryKeyFields[I]);
+      if (LField.IsNull()) return {};
+      AppendIdentityPart(LIdentity, LField.Value(), LKey[I]);
+    }
+    return LIdentity;
+  } catch (...) {
+    return {};  // the walk itself meets and reports whatever failed here
+  }
+}
+
+void TSliceExporter::VisitParents(const QString& aTable, const TDbRow& aRow) {
   const QList<TForeignKey> LForeignKeys = FCatalogue->ForeignKeys(aTable);
   for (const TForeignKey& LForeignKey : LForeignKeys) {
-    QString LCondition;
     QString LLink;
     QList<TValue> LValues;
+    QStringList LParentFields;
     bool LHasNull = false;
     for (const TForeignKeyLink& LPair : LForeignKey.Links) {
-      if (!LValues.isEmpty()) {
-        LLink += QLatin1String(", ");
-        LCondition += QLatin1String(" AND ");
-      }
+      if (!LValues.isEmpty()) LLink += QLatin1String(", ");
       LLink += LPair.ChildField + QLatin1String(" -> ") + LForeignKey.ParentTable + QLatin1Char('.') + LPair.ParentField;
       const TDbField& LField = aRow.FieldByName(LPair.ChildField);
       LHasNull = LHasNull || LField.IsNull();
-      LCondition += TSqlLiterals::QuoteName(LPair.ParentField) + QLatin1String(" = :P") + QString::number(LValues.size());
+      TSqlLiterals::QuoteName(LPair.ParentField);
+      LParentFields.append(LPair.ParentField);
       LValues.append(LField.Value());
     }
     if (LHasNull) continue;  // a key with a null column references nothing
-
-    TSliceCatalogue::TLease LParent =
-        FCatalogue->Query("SELECT " + FCatalogue->Columns(LForeignKey.ParentTable) + " FROM " +
-                          TSqlLiterals::QuoteName(LForeignKey.ParentTable) + " WHERE " + LCondition);
-    for (qsizetype I = 0; I < LValues.size(); ++I) LParent->SetParam("P" + QString::number(I), LValues[I]);
-    LParent->Open();
-    if (LParent->Eof()) throw TCorvaneError("Dependencia nao encontrada: " + LForeignKey.Name);
-    Visit(LForeignKey.ParentTable, *LParent,
+    // A parent written before would be skipped by Visit; with the run cache it is not read again.
+    if (FCatalogue->Caching()) {
+      const QString LParent = ParentIdentity(LForeignKey, aRow);
+      if (!LParent.isEmpty() && FVisited.contains(LParent)) continue;
+    }
+    const TRowBatch LParent =
+        FCatalogue->Lookup(TLookup{LForeignKey.ParentTable, LParentFields, QString(), QStringLiteral("P")}, LValues, true);
+    if (LParent.Rows.isEmpty()) {
+      if (LParent.Error) std::rethrow_exception(LParent.Error);
+      throw TCorvaneError("Dependencia nao encontrada: " + LForeignKey.Name);
+    }
+    Visit(LForeignKey.ParentTable, LParent.Rows.first(),
           "Referenciado por " + RowDescription(aTable, aRow) + "; vinculo: " + LLink + "; FK: " + LForeignKey.Name);
   }
 }
 
-void TSliceExporter::VisitChildren(const QString& aTable, const TDbQuery& aRow) {
+void TSliceExporter::VisitChildren(const QString& aTable, const TDbRow& aRow) {
   for (const TChild& LChild : std::as_const(FChildren)) {
     if (LChild.ParentTable != aTable) continue;
     const QStringList LForeignKey = ParseNameList(LChild.ForeignKey);
     const QStringList LParentKey = ParseNameList(LChild.ParentKey);
     if (LForeignKey.isEmpty() || LForeignKey.size() != LParentKey.size())
       throw TCorvaneError("Campos de relacionamento invalidos: " + LChild.TableName);
-    QString LCondition;
-    for (qsizetype I = 0; I < LForeignKey.size(); ++I) {
-      if (I > 0) LCondition += QLatin1String(" AND ");
-      LCondition += TSqlLiterals::QuoteName(LForeignKey[I]) + QLatin1String(" = :R") + QString::number(I);
-    }
-    if (!LChild.Filter.isEmpty()) LCondition += QLatin1String(" AND (") + LChild.Filter + QLatin1Char(')');
+    for (const QString& LColumn : LForeignKey) TSqlLiterals::QuoteName(LColumn);
     Report("Consultando registros relacionados em " + LChild.TableName + "...");
 
-    TSliceCatalogue::TLease LRows = FCatalogue->Query("SELECT " + FCatalogue->Columns(LChild.TableName) + " FROM " +
-                                                      TSqlLiterals::QuoteName(LChild.TableName) + " WHERE " +
-                                                      LCondition);
-    for (qsizetype I = 0; I < LParentKey.size(); ++I)
-      LRows->SetParam("R" + QString::number(I), aRow.FieldByName(LParentKey[I]).Value());
-    LRows->Open();
-    const QString LOrigin = "Filho de " + RowDescription(aTable, aRow);
-    for (; !LRows->Eof(); LRows->Next()) {
-      Visit(LChild.TableName, *LRows, LOrigin);
-      VisitChildren(LChild.TableName, *LRows);
+    FCatalogue->Columns(LChild.TableName);
+    QList<TValue> LValues;
+    for (const QString& LColumn : LParentKey) LValues.append(aRow.FieldByName(LColumn).Value());
+    const TRowBatch LRows =
+        FCatalogue->Lookup(TLookup{LChild.TableName, LForeignKey, LChild.Filter, QStringLiteral("R")}, LValues, false);
+    VisitRows(LChild.TableName, LRows, "Filho de " + RowDescription(aTable, aRow));
+  }
+}
+
+// Reads, in batches, the parents and relation rows that the walk of aRows will look up, and
+// theirs in turn, so that the walk finds them without a query each. aComing collects the
+// identities of rows about to be written, whose parents need not be read.
+void TSliceExporter::ReadAhead(const QString& aTable, const QList<TDbRow>& aRows, bool aWithRelations, int aDepth,
+                               QSet<QString>& aComing) {
+  constexpr qsizetype CMaxAhead = 2048;  // beyond this the walk reads the rows in windows of its own
+  if (aRows.isEmpty() || aDepth > 8) return;
+  try {
+    const QStringList LKey = FCatalogue->PrimaryKey(aTable);
+    for (const TDbRow& LRow : aRows) aComing.insert(RowIdentity(aTable, LKey, LRow));
+  } catch (...) {
+    return;
+  }
+  if (FDependencies) {
+    QList<TForeignKey> LForeignKeys;
+    try {
+      LForeignKeys = FCatalogue->ForeignKeys(aTable);
+    } catch (...) {
     }
+    for (const TForeignKey& LForeignKey : LForeignKeys) {
+      QList<QList<TValue>> LTuples;
+      try {
+        for (const TDbRow& LRow : aRows) {
+          const QString LParent = ParentIdentity(LForeignKey, LRow);
+          if (!LParent.isEmpty() && (FVisited.contains(LParent) || aComing.contains(LParent))) continue;
+          QList<TValue> LTuple;
+          for (const TForeignKeyLink& LPair : LForeignKey.Links) {
+            const TDbField& LField = LRow.FieldByName(LPair.ChildField);
+            if (LField.IsNull()) break;
+            LTuple.append(LField.Value());
+          }
+          if (LTuple.size() == LForeignKey.Links.size()) LTuples.append(LTuple);
+        }
+      } catch (...) {
+        continue;
+      }
+      if (LTuples.isEmpty()) continue;
+      QStringList LParentFields;
+      for (const TForeignKeyLink& LPair : LForeignKey.Links) LParentFields.append(LPair.ParentField);
+      const QList<TDbRow> LRead = FCatalogue->ReadAhead(
+          TLookup{LForeignKey.ParentTable, LParentFields, QString(), QStringLiteral("P")}, LTuples, true);
+      if (LRead.size() <= CMaxAhead) ReadAhead(LForeignKey.ParentTable, LRead, false, aDepth + 1, aComing);
+    }
+  }
+  if (!aWithRelations) return;
+  for (const TChild& LChild : std::as_const(FChildren)) {
+    if (LChild.ParentTable != aTable) continue;
+    const QStringList LForeignKey = ParseNameList(LChild.ForeignKey);
+    const QStringList LParentKey = ParseNameList(LChild.ParentKey);
+    if (LForeignKey.isEmpty() || LForeignKey.size() != LParentKey.size()) continue;
+    QList<QList<TValue>> LTuples;
+    try {
+      for (const TDbRow& LRow : aRows) {
+        QList<TValue> LTuple;
+        for (const QString& LColumn : LParentKey) LTuple.append(LRow.FieldByName(LColumn).Value());
+        LTuples.append(LTuple);
+      }
+    } catch (...) {
+      continue;
+    }
+    const QList<TDbRow> LRead = FCatalogue->ReadAhead(
+        TLookup{LChild.TableName, LForeignKey, LChild.Filter, QStringLiteral("R")}, LTuples, false);
+    if (LRead.size() <= CMaxAhead) ReadAhead(LChild.TableName, LRead, true, aDepth + 1, aComing);
   }
 }
 
@@ -415,17 +557,24 @@ QStringList ParseNameList(const QString& aList) {
 void TSliceExporter::SaveToFile(const QString& aFileName) {
   const QString LScript = Generate();
   Report(QStringLiteral("Gravando arquivo SQL..."));
-  const QByteArray LBytes = LScript.toUtf8();
   // The bytes go to a temporary file beside the target, which replaces the target only
   // after every byte has been written and flushed: a failure leaves any old file intact.
   QSaveFile LFile(aFileName);
   LFile.setDirectWriteFallback(false);
   if (!LFile.open(QIODevice::WriteOnly))
     throw TCorvaneError("Nao foi possivel criar o arquivo " + aFileName + ": " + LFile.errorString());
-  if (LFile.write(LBytes) != LBytes.size()) {
-    const QString LError = LFile.errorString();
-    LFile.cancelWriting();
-    throw TCorvaneError("Nao foi possivel gravar o arquivo " + aFileName + ": " + LError);
+  // Encoded piece by piece, so that the whole script never exists twice in memory.
+  constexpr qsizetype CPiece = 1 << 20;
+  for (qsizetype LStart = 0; LStart < LScript.size();) {
+    qsizetype LLength = qMin(CPiece, LScript.size() - LStart);
+    if (LStart + LLength < LScript.size() && LScript[LStart + LLength - 1].isHighSurrogate()) --LLength;
+    const QByteArray LBytes = QStringView(LScript).mid(LStart, LLength).toUtf8();
+    if (LFile.write(LBytes) != LBytes.size()) {
+      const QString LError = LFile.errorString();
+      LFile.cancelWriting();
+      throw TCorvaneError("Nao foi possivel gravar o arquivo " + aFileName + ": " + LError);
+    }
+    LStart += LLength;
   }
   if (!LFile.commit())
     throw TCorvaneError("Nao foi possivel gravar o arquivo " + aFileName + ": " + LFile.errorString());

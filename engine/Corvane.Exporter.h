@@ -4,6 +4,7 @@
 #include "Corvane.Database.h"
 #include "Corvane.Values.h"
 
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -41,6 +42,8 @@ QStringList ParseNameList(const QString& aList);
 
 class TSqlLiterals;
 class TSliceCatalogue;
+struct TForeignKey;
+struct TRowBatch;
 
 class TSliceExporter final : public ISliceExporter,
                              public std::enable_shared_from_this<TSliceExporter> {
@@ -83,11 +86,16 @@ private:
   void Report(const QString& aMessage);
   void CheckRelationTree() const;
   void WriteScript();
-  void Visit(const QString& aTable, const TDbQuery& aRow, const QString& aOrigin);
-  void VisitParents(const QString& aTable, const TDbQuery& aRow);
-  void VisitChildren(const QString& aTable, const TDbQuery& aRow);
-  QString RowDescription(const QString& aTable, const TDbQuery& aRow);
-  QString RowIdentity(const QString& aTable, const QStringList& aPrimaryKey, const TDbQuery& aRow) const;
+  void VisitRows(const QString& aTable, const TRowBatch& aRows, const QString& aOrigin);
+  void Visit(const QString& aTable, const TDbRow& aRow, const QString& aOrigin);
+  void VisitParents(const QString& aTable, const TDbRow& aRow);
+  void VisitChildren(const QString& aTable, const TDbRow& aRow);
+  QString RowDescription(const QString& aTable, const TDbRow& aRow);
+  QString RowIdentity(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const;
+  void AppendIdentityPart(QString& aIdentity, const TValue& aValue, const QString& aColumn) const;
+  QString ParentIdentity(const TForeignKey& aForeignKey, const TDbRow& aRow);
+  void ReadAhead(const QString& aTable, const QList<TDbRow>& aRows, bool aWithRelations, int aDepth,
+                 QSet<QString>& aComing);
 
   TDbConnection* FConnection;
   QString FTable;
@@ -97,13 +105,20 @@ private:
   bool FDependencies = true;
   QSet<QString> FVisited;
   QSet<QString> FVisiting;
-  QStringList FScript;
+  QString FScript;  // the lines written so far, each ended by CR LF
   int FCount = 0;
   TSliceProgress FProgress;
   QString FCharacterSet;
   std::unique_ptr<TSqlLiterals> FLiterals;
   std::unique_ptr<TSliceCatalogue> FCatalogue;
   bool FRunCache = true;
+  struct TStatementFrame {
+    int Fields = 0;
+    QString Head;
+    QString Tail;
+  };
+  QHash<QString, TStatementFrame> FStatementFrames;
+  mutable QString FScratch;  // one literal at a time, reused
 };
 
 // Comment text: CR, LF and tab written as backslash-r, -n and -t, so a comment stays one line.

@@ -2,6 +2,7 @@
 
 #include "Corvane.Errors.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -21,6 +22,12 @@ void AppendHex(QString& aOut, const char* aData, qsizetype aSize) {
     *LOut++ = QLatin1Char(CHexDigits[LByte >> 4]);
     *LOut++ = QLatin1Char(CHexDigits[LByte & 0x0F]);
   }
+}
+
+void AppendInteger(QString& aOut, std::int64_t aValue) {
+  char LBuffer[24];
+  const auto LResult = std::to_chars(LBuffer, LBuffer + sizeof LBuffer, aValue);
+  aOut += QLatin1StringView(LBuffer, LResult.ptr - LBuffer);
 }
 
 void AppendPadded(QString& aOut, int aValue, int aWidth) {
@@ -155,7 +162,7 @@ void TSqlLiterals::AppendLiteral(QString& aOut, const TValue& aValue, const QStr
   }
   switch (aValue.Kind()) {
     case TValueKind::vkInteger:
-      aOut += QString::number(aValue.AsInteger());
+      AppendInteger(aOut, aValue.AsInteger());
       return;
     case TValueKind::vkDecimal:
       aOut += DecimalText(aValue.AsDecimal().Unscaled, aValue.AsDecimal().Scale);
