@@ -561,21 +561,31 @@ void TSliceExporter::SaveToFile(const QString& aFileName) {
   // after every byte has been written and flushed: a failure leaves any old file intact.
   QSaveFile LFile(aFileName);
   LFile.setDirectWriteFallback(false);
-  if (!LFile.open(QIODevice::WriteOnly))
+  // Unbuffered: a write that Qt buffered would fail only when commit() flushes it, and
+  // commit() does not notice that failure; it would replace the target with a truncated file.
+  if (!LFile.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
     throw TCorvaneError("Nao foi possivel criar o arquivo " + aFileName + ": " + LFile.errorString());
+  const auto LFail = [&LFile, &aFileName]() {
+    const QString LError = LFile.errorString();
+    LFile.cancelWriting();
+    throw TCorvaneError("Nao foi possivel gravar o arquivo " + aFileName + ": " + LError);
+  };
   // Encoded piece by piece, so that the whole script never exists twice in memory.
   constexpr qsizetype CPiece = 1 << 20;
   for (qsizetype LStart = 0; LStart < LScript.size();) {
     qsizetype LLength = qMin(CPiece, LScript.size() - LStart);
     if (LStart + LLength < LScript.size() && LScript[LStart + LLength - 1].isHighSurrogate()) --LLength;
     const QByteArray LBytes = QStringView(LScript).mid(LStart, LLength).toUtf8();
-    if (LFile.write(LBytes) != LBytes.size()) {
-      const QString LError = LFile.errorString();
-      LFile.cancelWriting();
-      throw TCorvaneError("Nao foi possivel gravar o arquivo " + aFileName + ": " + LError);
+    // A short write carries no reason; writing the rest again fails with the system's own
+    // (a full disk, a file size limit).
+    for (qsizetype LDone = 0; LDone < LBytes.size();) {
+      const qint64 LWritten = LFile.write(LBytes.constData() + LDone, LBytes.size() - LDone);
+      if (LWritten <= 0) LFail();
+      LDone += LWritten;
     }
     LStart += LLength;
   }
+  if (!LFile.flush()) LFail();
   if (!LFile.commit())
     throw TCorvaneError("Nao foi possivel gravar o arquivo " + aFileName + ": " + LFile.errorString());
 }

@@ -133,12 +133,34 @@ QString TSqlLiterals::FloatText(double aValue) {
 }
 
 void TSqlLiterals::AppendTextLiteral(QString& aOut, const QString& aText) const {
-  QByteArray LBytes;
-  if (!FTextEncoding->TryEncode(aText, LBytes))
-    throw TCorvaneError("Texto nao representavel no charset " + FCharacterSet + ".");
+  const qsizetype LBegin = aOut.size();
   aOut += QLatin1Char('_');
   aOut += FCharacterSet;
   aOut += QLatin1String(" x'");
+  // Plain ASCII is the same bytes in all four sets: write its hex digits straight away.
+  const qsizetype LStart = aOut.size();
+  aOut.resize(LStart + 2 * aText.size());
+  QChar* LOut = aOut.data() + LStart;
+  bool LAscii = true;
+  for (const QChar LChar : aText) {
+    const char16_t LUnit = LChar.unicode();
+    if (LUnit >= 0x80) {
+      LAscii = false;
+      break;
+    }
+    *LOut++ = QLatin1Char(CHexDigits[LUnit >> 4]);
+    *LOut++ = QLatin1Char(CHexDigits[LUnit & 0x0F]);
+  }
+  if (LAscii) {
+    aOut += QLatin1Char('\'');
+    return;
+  }
+  aOut.truncate(LStart);
+  QByteArray LBytes;
+  if (!FTextEncoding->TryEncode(aText, LBytes)) {
+    aOut.truncate(LBegin);
+    throw TCorvaneError("Texto nao representavel no charset " + FCharacterSet + ".");
+  }
   AppendHex(aOut, LBytes.constData(), LBytes.size());
   aOut += QLatin1Char('\'');
 }

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Measures exports of one Nota Fiscal of N items (default 1000 10000 50000) against the floor
+# of reading the same tables with one plain query each. Builds in release mode first.
+#   scripts/bench.sh [N...]      RUNS=5 by default (first run reported apart as cold)
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+"$ROOT/scripts/setup.sh" >/dev/null
+BUILD="$ROOT/build-release"
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$BUILD" -j"$(nproc)" --target corvane-bench >/dev/null
+SIZES=("$@")
+[ ${#SIZES[@]} -gt 0 ] || SIZES=(1000 10000 50000)
+LAST=""
+for N in "${SIZES[@]}"; do
+  OUT=$("$BUILD/bench/corvane-bench" "$N" "${RUNS:-5}")
+  printf '%s\n' "$OUT" | head -n 1
+  LAST=$(printf '%s\n' "$OUT" | tail -n 1)
+done
+printf '%s\n' "$LAST"
