@@ -233,7 +233,7 @@ QString TSliceExporter::Generate() {
     } catch (...) {
       LRoots.Error = std::current_exception();
     }
-    VisitRows(FTable, LRoots, CRootOrigin);
+    VisitRows(FTable, std::move(LRoots), CRootOrigin);
   }
   AppendLine(FScript, "-- Registros exportados: " + QString::number(FCount));
   AppendLine(FScript, QStringLiteral("COMMIT;"));
@@ -245,7 +245,7 @@ QString TSliceExporter::Generate() {
 // Root rows and the rows of a relation: each row is written, then its own relations are
 // walked, before the next row. With the run cache on, the parents and relation rows of the
 // next rows are read in batches first; the order of the script does not change.
-void TSliceExporter::VisitRows(const QString& aTable, const TRowBatch& aRows, const QString& aOrigin) {
+void TSliceExporter::VisitRows(const QString& aTable, TRowBatch aRows, const QString& aOrigin) {
   constexpr qsizetype CWindow = 256;
   for (qsizetype LStart = 0; LStart < aRows.Rows.size(); LStart += CWindow) {
     const qsizetype LEnd = qMin(aRows.Rows.size(), LStart + CWindow);
@@ -256,6 +256,7 @@ void TSliceExporter::VisitRows(const QString& aTable, const TRowBatch& aRows, co
     for (qsizetype I = LStart; I < LEnd; ++I) {
       Visit(aTable, aRows.Rows[I], aOrigin);
       VisitChildren(aTable, aRows.Rows[I]);
+      aRows.Rows[I] = TDbRow();  // a walked row is not needed again; a long relation frees as it goes
     }
   }
   if (aRows.Error) std::rethrow_exception(aRows.Error);
@@ -438,9 +439,9 @@ void TSliceExporter::VisitChildren(const QString& aTable, const TDbRow& aRow) {
     FCatalogue->Columns(LChild.TableName);
     QList<TValue> LValues;
     for (const QString& LColumn : LParentKey) LValues.append(aRow.FieldByName(LColumn).Value());
-    const TRowBatch LRows =
+    TRowBatch LRows =
         FCatalogue->Lookup(TLookup{LChild.TableName, LForeignKey, LChild.Filter, QStringLiteral("R")}, LValues, false);
-    VisitRows(LChild.TableName, LRows, "Filho de " + RowDescription(aTable, aRow));
+    VisitRows(LChild.TableName, std::move(LRows), "Filho de " + RowDescription(aTable, aRow));
   }
 }
 

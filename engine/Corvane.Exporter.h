@@ -86,7 +86,7 @@ private:
   void Report(const QString& aMessage);
   void CheckRelationTree() const;
   void WriteScript();
-  void VisitRows(const QString& aTable, const TRowBatch& aRows, const QString& aOrigin);
+  void VisitRows(const QString& aTable, TRowBatch aRows, const QString& aOrigin);
   void Visit(const QString& aTable, const TDbRow& aRow, const QString& aOrigin);
   void VisitParents(const QString& aTable, const TDbRow& aRow);
   void VisitChildren(const QString& aTable, const TDbRow& aRow);
