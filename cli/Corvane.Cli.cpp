@@ -49,14 +49,6 @@ void Write(FILE* aStream, const QString& aLine) {
 
 void Log(const QString& aMessage) { Write(stderr, QTime::currentTime().toString("hh:mm:ss") + " - " + aMessage); }
 
-QString Trimmed(const QString& aText) {
-  qsizetype LStart = 0;
-  qsizetype LEnd = aText.size();
-  while (LStart < LEnd && aText[LStart].unicode() <= 0x20) ++LStart;
-  while (LEnd > LStart && aText[LEnd - 1].unicode() <= 0x20) --LEnd;
-  return aText.mid(LStart, LEnd - LStart);
-}
-
 class TUsageError {
 public:
   explicit TUsageError(const QString& aMessage) : FMessage(aMessage) {}
@@ -171,7 +163,7 @@ void RequirePositional(const TCommand& aCommand, qsizetype aCount, const QString
 // The NFSID check of the main window: a whole signed 64-bit number above zero.
 std::optional<qint64> ParseNFSID(const QString& aText) {
   bool LOk = false;
-  const qint64 LValue = Trimmed(aText).toLongLong(&LOk, 10);
+  const qint64 LValue = TrimBlanks(aText).toLongLong(&LOk, 10);
   if (!LOk || LValue <= 0) return std::nullopt;
   return LValue;
 }
@@ -279,7 +271,7 @@ int Run(const QStringList& aArguments) {
   }
   if (LName == "nota") {
     RequirePositional(LCommand, 1, "o NOTANUM");
-    const QString LNotaNum = Trimmed(LCommand.Positional.first());
+    const QString LNotaNum = TrimBlanks(LCommand.Positional.first());
     if (LNotaNum.isEmpty()) {
       Write(stderr, QStringLiteral("ERRO: Informe o NOTANUM."));
       return exUsage;

@@ -16,15 +16,6 @@ QString GConfigFile;  // empty: config.ini beside the executable
 
 const QString CMissingDatabase = QStringLiteral("Configure [BANCO] CAMINHO no config.ini ao lado do executavel.");
 
-// Blanks and control characters at both ends, as the settings are trimmed.
-QString Trimmed(const QString& aText) {
-  qsizetype LStart = 0;
-  qsizetype LEnd = aText.size();
-  while (LStart < LEnd && aText[LStart].unicode() <= 0x20) ++LStart;
-  while (LEnd > LStart && aText[LEnd - 1].unicode() <= 0x20) --LEnd;
-  return aText.mid(LStart, LEnd - LStart);
-}
-
 QString AsciiUpper(const QString& aText) {
   QString LResult = aText;
   for (QChar& LChar : LResult)
@@ -80,20 +71,20 @@ TSliceConnection::TSliceConnection() {
   LConnection->SetLoginPrompt(false);
   LConnection->SetParam("DriverID", "FB");
 
-  QString LServer = Trimmed(LIni.ReadString("SERVER", "SERVER_NAME", "LOCAL"));
+  QString LServer = TrimBlanks(LIni.ReadString("SERVER", "SERVER_NAME", "LOCAL"));
   if (LServer.isEmpty() || LServer.compare(QStringLiteral("LOCAL"), Qt::CaseInsensitive) == 0)
     LServer = QStringLiteral("localhost");
 
-  QString LProtocol = AsciiUpper(Trimmed(LIni.ReadString("PROTOCOL", "PROTOCOL_NAME")));
+  QString LProtocol = AsciiUpper(TrimBlanks(LIni.ReadString("PROTOCOL", "PROTOCOL_NAME")));
   if (LProtocol.isEmpty()) LProtocol = QStringLiteral("TCPIP");
   if (LProtocol != "TCPIP" && LProtocol != "LOCAL" && LProtocol != "NETBEUI")
     throw TCorvaneError(QStringLiteral("PROTOCOL_NAME invalido. Use TCPIP, Local ou NetBEUI."));
 
   LConnection->SetParam("Protocol", LProtocol);
   LConnection->SetParam("Server", LServer);
-  LConnection->SetParam("Database", Trimmed(LIni.ReadString("BANCO", "CAMINHO")));
-  LConnection->SetParam("User_Name", Trimmed(LIni.ReadString("Firebird", "UserName", "SYSDBA")));
-  LConnection->SetParam("Password", Trimmed(LIni.ReadString("Firebird", "Password", "plumvaxer")));
+  LConnection->SetParam("Database", TrimBlanks(LIni.ReadString("BANCO", "CAMINHO")));
+  LConnection->SetParam("User_Name", TrimBlanks(LIni.ReadString("Firebird", "UserName", "SYSDBA")));
+  LConnection->SetParam("Password", TrimBlanks(LIni.ReadString("Firebird", "Password", "plumvaxer")));
   LConnection->SetParam("CharacterSet", LIni.ReadString("Firebird", "CharacterSet", "WIN1252"));
   LConnection->SetReadOnly(true);
   LConnection->SetIsolation(TIsolation::tiSnapshot);

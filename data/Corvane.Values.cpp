@@ -115,23 +115,6 @@ void AppendPadded(QString& aOut, int aValue, int aWidth) {
   aOut += QString::number(aValue).rightJustified(aWidth, QLatin1Char('0'));
 }
 
-void AppendDate(QString& aOut, const TDate& aDate) {
-  AppendPadded(aOut, aDate.Year, 4);
-  aOut += QLatin1Char('-');
-  AppendPadded(aOut, aDate.Month, 2);
-  aOut += QLatin1Char('-');
-  AppendPadded(aOut, aDate.Day, 2);
-}
-
-void AppendTime(QString& aOut, const TTime& aTime) {
-  AppendPadded(aOut, aTime.Hour, 2);
-  aOut += QLatin1Char(':');
-  AppendPadded(aOut, aTime.Minute, 2);
-  aOut += QLatin1Char(':');
-  AppendPadded(aOut, aTime.Second, 2);
-  aOut += QLatin1Char('.');
-  AppendPadded(aOut, aTime.Millisecond, 3);
-}
 
 QString DecimalTextForm(std::int64_t aUnscaled, int aScale) {
   // Work on the unsigned magnitude so that INT64_MIN needs no special case.
@@ -159,6 +142,32 @@ QString FloatTextForm(double aValue) {
 
 }  // namespace
 
+void AppendIsoDate(QString& aOut, const TDate& aDate) {
+  AppendPadded(aOut, aDate.Year, 4);
+  aOut += QLatin1Char('-');
+  AppendPadded(aOut, aDate.Month, 2);
+  aOut += QLatin1Char('-');
+  AppendPadded(aOut, aDate.Day, 2);
+}
+
+void AppendIsoTime(QString& aOut, const TTime& aTime) {
+  AppendPadded(aOut, aTime.Hour, 2);
+  aOut += QLatin1Char(':');
+  AppendPadded(aOut, aTime.Minute, 2);
+  aOut += QLatin1Char(':');
+  AppendPadded(aOut, aTime.Second, 2);
+  aOut += QLatin1Char('.');
+  AppendPadded(aOut, aTime.Millisecond, 3);
+}
+
+QString TrimBlanks(const QString& aText) {
+  qsizetype LStart = 0;
+  qsizetype LEnd = aText.size();
+  while (LStart < LEnd && aText[LStart].unicode() <= 0x20) ++LStart;
+  while (LEnd > LStart && aText[LEnd - 1].unicode() <= 0x20) --LEnd;
+  return aText.mid(LStart, LEnd - LStart);
+}
+
 QString TValue::TextForm() const {
   if (FState != TState::sAssigned) return {};
   switch (FKind) {
@@ -167,19 +176,19 @@ QString TValue::TextForm() const {
     case TValueKind::vkFloat: return FloatTextForm(FFloat);
     case TValueKind::vkDate: {
       QString LText;
-      AppendDate(LText, FTimestamp.Date);
+      AppendIsoDate(LText, FTimestamp.Date);
       return LText;
     }
     case TValueKind::vkTime: {
       QString LText;
-      AppendTime(LText, FTimestamp.Time);
+      AppendIsoTime(LText, FTimestamp.Time);
       return LText;
     }
     case TValueKind::vkTimestamp: {
       QString LText;
-      AppendDate(LText, FTimestamp.Date);
+      AppendIsoDate(LText, FTimestamp.Date);
       LText += QLatin1Char(' ');
-      AppendTime(LText, FTimestamp.Time);
+      AppendIsoTime(LText, FTimestamp.Time);
       return LText;
     }
     case TValueKind::vkText:

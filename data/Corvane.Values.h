@@ -101,4 +101,12 @@ private:
   QByteArray FBytes;
 };
 
+// "yyyy-mm-dd" and "hh:nn:ss.zzz", zero-padded: the form of dates and times in literals
+// and in the text form.
+void AppendIsoDate(QString& aOut, const TDate& aDate);
+void AppendIsoTime(QString& aOut, const TTime& aTime);
+
+// aText without the blanks and control characters (up to U+0020) at both ends.
+QString TrimBlanks(const QString& aText);
+
 }  // namespace Corvane

@@ -30,27 +30,6 @@ void AppendInteger(QString& aOut, std::int64_t aValue) {
   aOut += QLatin1StringView(LBuffer, LResult.ptr - LBuffer);
 }
 
-void AppendPadded(QString& aOut, int aValue, int aWidth) {
-  aOut += QString::number(aValue).rightJustified(aWidth, QLatin1Char('0'));
-}
-
-void AppendDate(QString& aOut, const TDate& aDate) {
-  AppendPadded(aOut, aDate.Year, 4);
-  aOut += QLatin1Char('-');
-  AppendPadded(aOut, aDate.Month, 2);
-  aOut += QLatin1Char('-');
-  AppendPadded(aOut, aDate.Day, 2);
-}
-
-void AppendTime(QString& aOut, const TTime& aTime) {
-  AppendPadded(aOut, aTime.Hour, 2);
-  aOut += QLatin1Char(':');
-  AppendPadded(aOut, aTime.Minute, 2);
-  aOut += QLatin1Char(':');
-  AppendPadded(aOut, aTime.Second, 2);
-  aOut += QLatin1Char('.');
-  AppendPadded(aOut, aTime.Millisecond, 3);
-}
 
 }  // namespace
 
@@ -197,19 +176,19 @@ void TSqlLiterals::AppendLiteral(QString& aOut, const TValue& aValue, const QStr
       return;
     case TValueKind::vkDate:
       aOut += QLatin1String("DATE '");
-      AppendDate(aOut, aValue.AsDate());
+      AppendIsoDate(aOut, aValue.AsDate());
       aOut += QLatin1Char('\'');
       return;
     case TValueKind::vkTime:
       aOut += QLatin1String("TIME '");
-      AppendTime(aOut, aValue.AsTime());
+      AppendIsoTime(aOut, aValue.AsTime());
       aOut += QLatin1Char('\'');
       return;
     case TValueKind::vkTimestamp:
       aOut += QLatin1String("TIMESTAMP '");
-      AppendDate(aOut, aValue.AsTimestamp().Date);
+      AppendIsoDate(aOut, aValue.AsTimestamp().Date);
       aOut += QLatin1Char(' ');
-      AppendTime(aOut, aValue.AsTimestamp().Time);
+      AppendIsoTime(aOut, aValue.AsTimestamp().Time);
       aOut += QLatin1Char('\'');
       return;
     case TValueKind::vkText:

@@ -6,14 +6,6 @@ namespace Corvane {
 
 namespace {
 
-QString Trimmed(const QString& aText) {
-  qsizetype LStart = 0;
-  qsizetype LEnd = aText.size();
-  while (LStart < LEnd && aText[LStart].unicode() <= 0x20) ++LStart;
-  while (LEnd > LStart && aText[LEnd - 1].unicode() <= 0x20) --LEnd;
-  return aText.mid(LStart, LEnd - LStart);
-}
-
 }  // namespace
 
 ISliceExporterPtr TNotaFiscalSlice::Configure(TDbConnection* aConnection) {
@@ -41,7 +33,7 @@ ISliceExporterPtr TNotaFiscalSlice::Configure(TDbConnection* aConnection) {
 }
 
 ISliceExporterPtr TNotaFiscalSlice::New(TDbConnection* aConnection, const QString& aNotaNum) {
-  const QString LNotaNum = Trimmed(aNotaNum);
+  const QString LNotaNum = TrimBlanks(aNotaNum);
   if (LNotaNum.isEmpty()) throw TArgumentError(QStringLiteral("Informe o NOTANUM."));
   return Configure(aConnection)->Key("NOTANUM", TValue::Text(LNotaNum));
 }

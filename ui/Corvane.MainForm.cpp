@@ -20,7 +20,7 @@ namespace {
 const QSize LDesignContent(898, 673);
 
 // Blanks and control characters off both ends, as a pasted number may carry them.
-QString TrimBlanks(const QString& aText) {
+QString TrimWhiteSpace(const QString& aText) {
   const auto LIsBlank = [](QChar aChar) { return aChar.unicode() <= 32 || aChar.isSpace(); };
   qsizetype LStart = 0, LEnd = aText.size();
   while (LStart < LEnd && LIsBlank(aText.at(LStart))) ++LStart;
@@ -31,7 +31,7 @@ QString TrimBlanks(const QString& aText) {
 // Plain decimal digits with an optional sign, the whole text, within the 64-bit range.
 bool TryReadNFSID(const QString& aText, qint64* aValue) {
   static const QRegularExpression LPattern(QStringLiteral("^[+-]?[0-9]+$"));
-  const QString LText = TrimBlanks(aText);
+  const QString LText = TrimWhiteSpace(aText);
   if (!LPattern.match(LText).hasMatch()) return false;
   bool LOk = false;
   const qint64 LValue = LText.toLongLong(&LOk, 10);
@@ -236,7 +236,7 @@ void TCorvaneView::btnGerarScriptClick() {
 void TCorvaneView::btnGerarNotaFiscalScriptClick() {
   if (FExporting) return;
   mmoLog->clear();
-  const QString LNotaNum = TrimBlanks(edtNotaNum->text());
+  const QString LNotaNum = TrimWhiteSpace(edtNotaNum->text());
   if (LNotaNum.isEmpty()) {
     Log(QStringLiteral("Informe o NOTANUM da nota fiscal própria."));
     edtNotaNum->setFocus();
