@@ -554,3 +554,44 @@ TEST_F(ExporterTest, DocumentScriptReplaysIntoAnEmptyDatabaseWithForeignKeysEnfo
   ASSERT_EQ(LTarget.Replay(LFile).ExitCode, 0);
   EXPECT_EQ(TableRows(LTarget, "ITEM"), TableRows(*GDatabase, "ITEM", "ORDER_ID = 10"));
 }
+
+TEST_F(ExporterTest, RunCacheChangesNothingInScriptsMessagesOrFailures) {
+  const std::vector<std::function<void(const std::shared_ptr<TSliceExporter>&)>> LConfigurations = {
+      [](const auto& aExporter) {
+        aExporter->Table("ORDERS")
+            ->IncludeChildren("ITEM", "ORDER_ID", "ID")
+            ->IncludeRelated("ITEM", "ITEM_NOTE", "N_ORDER,N_POS", "ORDER_ID,POS", "")
+            ->IncludeRelated("ITEM", "PERSON", "ID", "SELLER_ID", "")
+            ->Key("ID", TValue::Integer(10));
+      },
+      [](const auto& aExporter) {
+        aExporter->Table("ITEM_NOTE")
+            ->IncludeRelated("ITEM_NOTE", "ITEM", "ORDER_ID,POS", "N_ORDER,N_POS", "")
+            ->IncludeRelated("ITEM", "ORDERS", "ID", "ORDER_ID", "")
+            ->Key("ID", TValue::Integer(100));
+      },
+      [](const auto& aExporter) { aExporter->Table("ITEM")->IncludeChildren("ITEM_NOTE", "N_ORDER", "ORDER_ID")->Key("ORDER_ID", TValue::Integer(10)); },
+      [](const auto& aExporter) { aExporter->Table("CH")->Key("ID", TValue::Integer(1)); },
+      [](const auto& aExporter) { aExporter->Table("CH")->Key("ID", TValue::Integer(1001)); },
+      [](const auto& aExporter) { aExporter->Table("MA")->Key("ID", TValue::Integer(1)); },
+      [](const auto& aExporter) { aExporter->Table("ESC")->IncludeChildren("ESC_CHILD", "K", "K")->Key("K", TValue::Text("a\r\n\tb\\")); },
+      [](const auto& aExporter) { aExporter->Table("ORDERS")->IncludeChildren("ITEM", "ORDER_ID", "NOPE")->Key("ID", TValue::Integer(10)); },
+  };
+  for (size_t I = 0; I < LConfigurations.size(); ++I) {
+    std::pair<QString, QStringList> LRuns[2];
+    for (const bool LCache : {false, true}) {
+      auto LExporter = Exporter();
+      LConfigurations[I](LExporter);
+      LExporter->SetRunCache(LCache);
+      QStringList& LMessages = LRuns[LCache].second;
+      LExporter->Progress([&](const QString& aMessage) { LMessages << aMessage; });
+      try {
+        LRuns[LCache].first = LExporter->Generate();
+      } catch (const TCorvaneError& LError) {
+        LMessages << "ERRO: " + LError.Message();
+      }
+    }
+    EXPECT_EQ(LRuns[1].first, LRuns[0].first) << "configuration " << I;
+    EXPECT_EQ(LRuns[1].second, LRuns[0].second) << "configuration " << I;
+  }
+}
