@@ -1,7 +1,9 @@
 #include "Corvane.FbClient.h"
 
+#include "Corvane.Charsets.h"
 #include "Corvane.Database.h"
 
+#include <QStringDecoder>
 #include <dlfcn.h>
 
 #include <atomic>
@@ -108,6 +110,19 @@ const TApi& Api() {
 
 bool Loaded() noexcept { return GLoaded.load(std::memory_order_acquire); }
 
+// The texts of a status carry names and values in the connection's character set: UTF-8
+// for a UTF8 connection, single-byte otherwise. Bytes that are not UTF-8 are read as WIN1252
+// instead of becoming replacement characters ("Column unknown CÓDIGO", not "C?DIGO").
+namespace {
+QString MessagePart(const char* aText) {
+  const QByteArray LBytes(aText);
+  QStringDecoder LDecoder(QStringDecoder::Utf8);
+  const QString LText = LDecoder.decode(LBytes);
+  if (!LDecoder.hasError()) return LText;
+  return TTextEncoding::ForCharacterSet(QStringLiteral("WIN1252"))->Decode(LBytes);
+}
+}  // namespace
+
 QString StatusText(const ISC_STATUS* aStatus) {
   QString LText;
   if (!Loaded()) return QStringLiteral("Erro desconhecido da biblioteca cliente do Firebird");
@@ -116,7 +131,7 @@ QString StatusText(const ISC_STATUS* aStatus) {
   for (int LGuard = 0; LGuard < 64; ++LGuard) {
     std::memset(LBuffer, 0, sizeof LBuffer);
     if (GApi.FInterpret(LBuffer, sizeof LBuffer - 1, &LCursor) <= 0) break;
-    const QString LPart = QString::fromUtf8(LBuffer).trimmed();
+    const QString LPart = MessagePart(LBuffer).trimmed();
     if (LPart.isEmpty()) continue;
     if (!LText.isEmpty()) LText += QLatin1Char(' ');
     LText += LPart;
