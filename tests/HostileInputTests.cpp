@@ -110,6 +110,13 @@ TEST_F(THostileKeyTest, KeysThatWouldWidenAQueryFindNothing) {
   EXPECT_TRUE(LColumn.Script.isEmpty());
   EXPECT_TRUE(LColumn.Error.contains("Column unknown", Qt::CaseInsensitive)) << LColumn.Error.toStdString();
   EXPECT_EQ(Rows(*LConnection, "SELECT COUNT(*) FROM CHAVE"), QStringList{"5"});
+  // The server's message names the column as given, whatever the connection's set.
+  for (const char* LSet : {"WIN1252", "UTF8"}) {
+    auto LOther = GDatabase->Connect(LSet);
+    const TExportResult LAccented = Export(
+        [](ISliceExporter& aExporter) { aExporter.Table("CHAVE")->Key("DESCRIÇÃO", TValue::Text("x")); }, *LOther);
+    EXPECT_TRUE(LAccented.Error.contains(QString::fromUtf8("DESCRIÇÃO"))) << LSet << ": " << LAccented.Error.toStdString();
+  }
 }
 
 TEST_F(THostileKeyTest, CommandLineKeysStayValues) {
