@@ -1179,14 +1179,24 @@ TDbRow TDbQuery::CurrentRow(int aCount) const {
   TDbRow LRow;
   const auto& LFields = FImpl->FFields;
   const std::size_t LCount = aCount < 0 ? LFields.size() : std::min(LFields.size(), std::size_t(aCount));
-  LRow.FFields = std::make_shared<const std::vector<TDbField>>(LFields.begin(), LFields.begin() + LCount);
+  LRow.FData = std::make_shared<TDbRow::TData>();
+  LRow.FData->Fields.assign(LFields.begin(), LFields.begin() + LCount);
   return LRow;
 }
 
-const TDbField& TDbRow::Field(int aIndex) const { return FieldAt(FFields ? *FFields : CNoFields, aIndex); }
+const TDbField& TDbRow::Field(int aIndex) const { return FieldAt(FData ? FData->Fields : CNoFields, aIndex); }
 
 const TDbField& TDbRow::FieldByName(const QString& aName) const {
-  return FieldNamed(FFields ? *FFields : CNoFields, aName);
+  return FieldNamed(FData ? FData->Fields : CNoFields, aName);
+}
+
+const QString& TDbRow::Tag() const {
+  static const QString CNoTag;
+  return FData ? FData->Tag : CNoTag;
+}
+
+void TDbRow::SetTag(const QString& aTag) const {
+  if (FData) FData->Tag = aTag;
 }
 
 }  // namespace Corvane

@@ -102,13 +102,21 @@ private:
 class TDbRow {
 public:
   TDbRow() = default;
-  int FieldCount() const { return FFields ? int(FFields->size()) : 0; }
+  int FieldCount() const { return FData ? int(FData->Fields.size()) : 0; }
   const TDbField& Field(int aIndex) const;                   // fails outside 0..FieldCount()-1
   const TDbField& FieldByName(const QString& aName) const;  // without regard to case
+  // A text its holder may attach to the row and to every copy of it (the exporter keeps the
+  // row's identity there, so that it is worked out once).
+  const QString& Tag() const;
+  void SetTag(const QString& aTag) const;
 
 private:
   friend class TDbQuery;
-  std::shared_ptr<const std::vector<TDbField>> FFields;
+  struct TData {
+    std::vector<TDbField> Fields;
+    QString Tag;
+  };
+  std::shared_ptr<TData> FData;
 };
 
 // Queries should be released before their connection. Destroying the connection first is

@@ -301,12 +301,15 @@ void TSliceExporter::AppendIdentityPart(QString& aIdentity, const TValue& aValue
 }
 
 QString TSliceExporter::RowIdentity(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const {
+  // A row read ahead had its identity worked out then; a row belongs to one table only.
+  if (!aRow.Tag().isEmpty()) return aRow.Tag();
   QString LIdentity;
   LIdentity.reserve(aTable.size() + 32);
   LIdentity += QString::number(aTable.size());
   LIdentity += QLatin1Char(':');
   LIdentity += aTable;
   for (const QString& LColumn : aKey) AppendIdentityPart(LIdentity, aRow.FieldByName(LColumn).Value(), LColumn);
+  if (FCatalogue->Caching()) aRow.SetTag(LIdentity);
   return LIdentity;
 }
 
