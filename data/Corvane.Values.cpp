@@ -112,7 +112,15 @@ void AppendPadded(QString& aOut, int aValue, int aWidth) {
     aOut += QLatin1Char('-');
     aValue = -aValue;
   }
-  aOut += QString::number(aValue).rightJustified(aWidth, QLatin1Char('0'));
+  char LBuffer[16];
+  char* LEnd = LBuffer + sizeof LBuffer;
+  char* LAt = LEnd;
+  do {
+    *--LAt = char('0' + aValue % 10);
+    aValue /= 10;
+  } while (aValue != 0 && LAt > LBuffer);
+  while (LEnd - LAt < aWidth && LAt > LBuffer) *--LAt = '0';
+  aOut += QLatin1StringView(LAt, LEnd - LAt);
 }
 
 

@@ -61,20 +61,28 @@ QString TSqlLiterals::QuoteName(const QString& aName) {
 QString TSqlLiterals::DecimalText(std::int64_t aUnscaled, int aScale) {
   // Work on the magnitude as unsigned so that the smallest 64-bit value keeps all its digits.
   const bool LNegative = aUnscaled < 0;
-  const std::uint64_t LMagnitude =
+  std::uint64_t LMagnitude =
       LNegative ? std::uint64_t(0) - static_cast<std::uint64_t>(aUnscaled) : static_cast<std::uint64_t>(aUnscaled);
-  QString LDigits = QString::number(LMagnitude);
-  if (aScale <= 0) return (LNegative ? QStringLiteral("-") : QString()) + LDigits;
-  if (LDigits.size() <= aScale) LDigits = LDigits.rightJustified(aScale + 1, QLatin1Char('0'));
-  const QString LInteger = LDigits.left(LDigits.size() - aScale);
-  QString LFraction = LDigits.right(aScale);
-  qsizetype LEnd = LFraction.size();
-  while (LEnd > 0 && LFraction[LEnd - 1] == QLatin1Char('0')) --LEnd;
-  LFraction.truncate(LEnd);
-  QString LResult = LNegative ? QStringLiteral("-") : QString();
-  LResult += LInteger;
-  if (!LFraction.isEmpty()) LResult += QLatin1Char('.') + LFraction;
-  return LResult;
+  // Digits from the last: the fraction first (its trailing zeros dropped), then the integer part.
+  char LBuffer[48];
+  char* LEnd = LBuffer + sizeof LBuffer;
+  char* LAt = LEnd;
+  bool LFraction = false;
+  for (int I = 0; I < aScale; ++I) {
+    const char LDigit = char('0' + LMagnitude % 10);
+    LMagnitude /= 10;
+    if (LFraction || LDigit != '0') {
+      *--LAt = LDigit;
+      LFraction = true;
+    }
+  }
+  if (LFraction) *--LAt = '.';
+  do {
+    *--LAt = char('0' + LMagnitude % 10);
+    LMagnitude /= 10;
+  } while (LMagnitude != 0);
+  if (LNegative) *--LAt = '-';
+  return QString::fromLatin1(LAt, LEnd - LAt);
 }
 
 QString TSqlLiterals::FloatText(double aValue) {
