@@ -1190,13 +1190,12 @@ const TDbField& TDbRow::FieldByName(const QString& aName) const {
   return FieldNamed(FData ? FData->Fields : CNoFields, aName);
 }
 
-const QString& TDbRow::Tag() const {
-  static const QString CNoTag;
-  return FData ? FData->Tag : CNoTag;
-}
+QString TDbRow::Tag(int aIndex) const { return FData ? FData->Tags.value(aIndex) : QString(); }
 
-void TDbRow::SetTag(const QString& aTag) const {
-  if (FData) FData->Tag = aTag;
+void TDbRow::SetTag(int aIndex, const QString& aTag) const {
+  if (!FData || aIndex < 0) return;
+  while (FData->Tags.size() <= aIndex) FData->Tags.append(QString());
+  FData->Tags[aIndex] = aTag;
 }
 
 }  // namespace Corvane

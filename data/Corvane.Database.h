@@ -105,16 +105,16 @@ public:
   int FieldCount() const { return FData ? int(FData->Fields.size()) : 0; }
   const TDbField& Field(int aIndex) const;                   // fails outside 0..FieldCount()-1
   const TDbField& FieldByName(const QString& aName) const;  // without regard to case
-  // A text its holder may attach to the row and to every copy of it (the exporter keeps the
-  // row's identity there, so that it is worked out once).
-  const QString& Tag() const;
-  void SetTag(const QString& aTag) const;
+  // Texts its holder may attach to the row and every copy of it, by number (the exporter
+  // keeps identities there, so that each is worked out once). Tag is null until set.
+  QString Tag(int aIndex) const;
+  void SetTag(int aIndex, const QString& aTag) const;
 
 private:
   friend class TDbQuery;
   struct TData {
     std::vector<TDbField> Fields;
-    QString Tag;
+    QStringList Tags;
   };
   std::shared_ptr<TData> FData;
 };

@@ -302,14 +302,15 @@ void TSliceExporter::AppendIdentityPart(QString& aIdentity, const TValue& aValue
 
 QString TSliceExporter::RowIdentity(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const {
   // A row read ahead had its identity worked out then; a row belongs to one table only.
-  if (!aRow.Tag().isEmpty()) return aRow.Tag();
+  const QString LKnown = aRow.Tag(0);
+  if (!LKnown.isNull()) return LKnown;
   QString LIdentity;
   LIdentity.reserve(aTable.size() + 32);
   LIdentity += QString::number(aTable.size());
   LIdentity += QLatin1Char(':');
   LIdentity += aTable;
   for (const QString& LColumn : aKey) AppendIdentityPart(LIdentity, aRow.FieldByName(LColumn).Value(), LColumn);
-  if (FCatalogue->Caching()) aRow.SetTag(LIdentity);
+  if (FCatalogue->Caching()) aRow.SetTag(0, LIdentity);
   return LIdentity;
 }
 
@@ -376,29 +377,37 @@ void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QStr
 
 // The identity of the row a foreign key points to, known without reading it when the key
 // names the parent's whole primary key; empty otherwise.
-QString TSliceExporter::ParentIdentity(const TForeignKey& aForeignKey, const TDbRow& aRow) {
+QString TSliceExporter::ParentIdentity(const TForeignKey& aForeignKey, int aIndex, const TDbRow& aRow) {
   if (aForeignKey.PrimaryKeyFields.isEmpty()) return {};
+  // Worked out once per row and key: tag 1 + aIndex, empty when there is none.
+  const QString LKnown = aRow.Tag(1 + aIndex);
+  if (!LKnown.isNull()) return LKnown;
+  QString LIdentity = QStringLiteral("");
   try {
     const QStringList LKey = FCatalogue->PrimaryKey(aForeignKey.ParentTable);
-    QString LIdentity;
     LIdentity.reserve(aForeignKey.ParentTable.size() + 32);
     LIdentity += QString::number(aForeignKey.ParentTable.size());
     LIdentity += QLatin1Char(':');
     LIdentity += aForeignKey.ParentTable;
     for (qsizetype I = 0; I < LKey.size(); ++I) {
       const TDbField& LField = aRow.FieldByName(aForeignKey.PrimaryKeyFields[I]);
-      if (LField.IsNull()) return {};
+      if (LField.IsNull()) {
+        LIdentity = QStringLiteral("");
+        break;
+      }
       AppendIdentityPart(LIdentity, LField.Value(), LKey[I]);
     }
-    return LIdentity;
   } catch (...) {
-    return {};  // the walk itself meets and reports whatever failed here
+    LIdentity = QStringLiteral("");  // the walk itself meets and reports whatever failed here
   }
+  aRow.SetTag(1 + aIndex, LIdentity);
+  return LIdentity;
 }
 
 void TSliceExporter::VisitParents(const QString& aTable, const TDbRow& aRow) {
   const QList<TForeignKey> LForeignKeys = FCatalogue->ForeignKeys(aTable);
-  for (const TForeignKey& LForeignKey : LForeignKeys) {
+  for (int LIndex = 0; LIndex < LForeignKeys.size(); ++LIndex) {
+    const TForeignKey& LForeignKey = LForeignKeys[LIndex];
     QString LLink;
     QList<TValue> LValues;
     QStringList LParentFields;
@@ -415,7 +424,7 @@ void TSliceExporter::VisitParents(const QString& aTable, const TDbRow& aRow) {
     if (LHasNull) continue;  // a key with a null column references nothing
     // A parent written before would be skipped by Visit; with the run cache it is not read again.
     if (FCatalogue->Caching()) {
-      const QString LParent = ParentIdentity(LForeignKey, aRow);
+      const QString LParent = ParentIdentity(LForeignKey, LIndex, aRow);
       if (!LParent.isEmpty() && FVisited.contains(LParent)) continue;
     }
     const TRowBatch LParent =
@@ -467,11 +476,12 @@ void TSliceExporter::ReadAhead(const QString& aTable, const QList<TDbRow>& aRows
       LForeignKeys = FCatalogue->ForeignKeys(aTable);
     } catch (...) {
     }
-    for (const TForeignKey& LForeignKey : LForeignKeys) {
+    for (int LIndex = 0; LIndex < LForeignKeys.size(); ++LIndex) {
+      const TForeignKey& LForeignKey = LForeignKeys[LIndex];
       QList<QList<TValue>> LTuples;
       try {
         for (const TDbRow& LRow : aRows) {
-          const QString LParent = ParentIdentity(LForeignKey, LRow);
+          const QString LParent = ParentIdentity(LForeignKey, LIndex, LRow);
           if (!LParent.isEmpty() && (FVisited.contains(LParent) || aComing.contains(LParent))) continue;
           QList<TValue> LTuple;
           for (const TForeignKeyLink& LPair : LForeignKey.Links) {

@@ -93,7 +93,7 @@ private:
   QString RowDescription(const QString& aTable, const TDbRow& aRow);
   QString RowIdentity(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const;
   void AppendIdentityPart(QString& aIdentity, const TValue& aValue, const QString& aColumn) const;
-  QString ParentIdentity(const TForeignKey& aForeignKey, const TDbRow& aRow);
+  QString ParentIdentity(const TForeignKey& aForeignKey, int aIndex, const TDbRow& aRow);
   void ReadAhead(const QString& aTable, const QList<TDbRow>& aRows, bool aWithRelations, int aDepth,
                  QSet<QString>& aComing);
 
