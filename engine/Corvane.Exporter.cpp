@@ -18,7 +18,7 @@ constexpr int CMaxChain = 128;             // rows in progress in one parent cha
 constexpr qsizetype CMaxStatement = 65000;  // UTF-8 bytes of one statement
 const QString CRootOrigin = QStringLiteral("Registro principal selecionado para exportacao.");
 
-qsizetype Utf8Length(const QString& aText) {
+qsizetype Utf8Length(QStringView aText) {
   qsizetype LLength = 0;
   const QChar* LChar = aText.constData();
   const QChar* LEnd = LChar + aText.size();
@@ -353,23 +353,35 @@ void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QStr
     LFrame.Tail += QLatin1String(");");
     if (FCatalogue->Caching()) FStatementFrames.insert(aTable, LFrame);
   }
-  QString LStatement = LFrame.Head;
-  for (int I = 0; I < aRow.FieldCount(); ++I) {
-    const TDbField& LField = aRow.Field(I);
-    if (I > 0) LStatement += QLatin1String(", ");
-    FLiterals->AppendLiteral(LStatement, LField.Value(), LField.Name());
+  // The three lines go straight into the script; a row that fails takes its lines back out.
+  const qsizetype LMark = FScript.size();
+  try {
+    FScript += QLatin1String("-- ");
+    FScript += RowDescription(aTable, aRow);
+    FScript += QLatin1String("\r\n-- ");
+    FScript += CommentText(aOrigin);
+    FScript += QLatin1String("\r\n");
+    const qsizetype LStatement = FScript.size();
+    FScript += LFrame.Head;
+    for (int I = 0; I < aRow.FieldCount(); ++I) {
+      const TDbField& LField = aRow.Field(I);
+      if (I > 0) FScript += QLatin1String(", ");
+      FLiterals->AppendLiteral(FScript, LField.Value(), LField.Name());
+    }
+    FScript += LFrame.Tail;
+    // A UTF-16 unit takes at most three UTF-8 bytes: short statements need no counting.
+    const qsizetype LUnits = FScript.size() - LStatement;
+    if (LUnits * 3 > CMaxStatement && Utf8Length(QStringView(FScript).mid(LStatement)) > CMaxStatement)
+      throw TCorvaneError("Registro de " + aTable + " excede o limite SQL de 65 KB desta versao. " +
+                          "Um pacote com importacao parametrizada sera necessario para BLOBs grandes.");
+    FScript += QLatin1String("\r\n");
+  } catch (...) {
+    FScript.truncate(LMark);
+    throw;
   }
-  LStatement += LFrame.Tail;
-  if (Utf8Length(LStatement) > CMaxStatement)
-    throw TCorvaneError("Registro de " + aTable + " excede o limite SQL de 65 KB desta versao. " +
-                        "Um pacote com importacao parametrizada sera necessario para BLOBs grandes.");
-
-  AppendLine(FScript, QLatin1String("-- ") + RowDescription(aTable, aRow));
-  AppendLine(FScript, QLatin1String("-- ") + CommentText(aOrigin));
-  AppendLine(FScript, LStatement);
   FVisited.insert(LIdentity);
   ++FCount;
-  Report("Registro " + QString::number(FCount) + ": " + aTable + " exportado.");
+  if (FProgress) Report("Registro " + QString::number(FCount) + ": " + aTable + " exportado.");
 }
 
 // ---------------------------------------------------------------------------------------
