@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -594,4 +595,33 @@ TEST_F(ExporterTest, RunCacheChangesNothingInScriptsMessagesOrFailures) {
     EXPECT_EQ(LRuns[1].first, LRuns[0].first) << "configuration " << I;
     EXPECT_EQ(LRuns[1].second, LRuns[0].second) << "configuration " << I;
   }
+}
+
+TEST(ExporterDanglingTest, AMissingParentFailsUnlessDependenciesAreOff) {
+  // The server never lets a foreign key dangle, so the database is restored with its
+  // indexes inactive, which stops the checking, before the dangling row goes in.
+  TTestDatabase LSource("dangling-source",
+                        "CREATE TABLE P (ID INTEGER NOT NULL PRIMARY KEY);\n"
+                        "CREATE TABLE C (ID INTEGER NOT NULL PRIMARY KEY, P_ID INTEGER,\n"
+                        "  CONSTRAINT FK_C_P FOREIGN KEY (P_ID) REFERENCES P (ID));\n");
+  TTestDatabase LTarget("dangling");
+  QTemporaryDir LDir;
+  const QString LBackup = LDir.filePath("dangling.fbk");
+  QFile::remove(LTarget.Path());
+  const QStringList LCredentials{"-user", ServerUser(), "-password", ServerPassword()};
+  ASSERT_EQ(QProcess::execute("gbak", QStringList{"-b"} + LCredentials + QStringList{LSource.Attachment(), LBackup}), 0);
+  ASSERT_EQ(QProcess::execute("gbak", QStringList{"-c", "-i"} + LCredentials + QStringList{LBackup, LTarget.Attachment()}), 0);
+  LTarget.Execute("INSERT INTO C VALUES (1, 5);");
+
+  auto LConnection = LTarget.Connect("UTF8");
+  auto LExporter = TSliceExporter::Create(LConnection.get());
+  LExporter->Table("C")->Key("ID", TValue::Integer(1));
+  try {
+    LExporter->Generate();
+    ADD_FAILURE() << "a dangling foreign key was exported";
+  } catch (const TCorvaneError& LError) {
+    EXPECT_EQ(LError.Message(), "Dependencia nao encontrada: FK_C_P");
+  }
+  LExporter->Dependencies(false);
+  EXPECT_TRUE(LExporter->Generate().contains("-- C | ID=1\r\n"));
 }
