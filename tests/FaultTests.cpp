@@ -71,22 +71,15 @@ public:
     }
     FUid = LUser->pw_uid;
     FGid = LUser->pw_gid;
-    for (int LPort = 3055; LPort < 3075 && FPort == 0; ++LPort)
-      if (!PortOpen(LPort)) FPort = LPort;
-    if (FPort == 0) {
-      FProblem = "nenhuma porta livre entre 3055 e 3074";
-      return;
-    }
     FFolder = std::make_unique<QTemporaryDir>(QStringLiteral("/var/tmp/corvane-server-XXXXXX"));
     const QString LDir = FFolder->path();
     QDir().mkpath(LDir + "/lock");
     QDir().mkpath(LDir + "/data");
     // The configuration of the installed server, listening elsewhere and with a security
     // database of its own (the shared server holds the installed one exclusively).
-    QByteArray LConf = ReadFileBytes("/etc/firebird/3.0/firebird.conf");
-    LConf += "\nRemoteServicePort = " + QByteArray::number(FPort) + "\nRemoteBindAddress = 127.0.0.1\n";
-    LConf += "SecurityDatabase = " + LDir.toUtf8() + "/security3.fdb\n";
-    WriteFileBytes(LDir + "/firebird.conf", LConf);
+    const QByteArray LConf = ReadFileBytes("/etc/firebird/3.0/firebird.conf") +
+                             "\nRemoteBindAddress = 127.0.0.1\nSecurityDatabase = " + LDir.toUtf8() +
+                             "/security3.fdb\n";
     WriteFileBytes(LDir + "/databases.conf", "security.db = " + LDir.toUtf8() + "/security3.fdb\n");
     for (const char* LFile : {"plugins.conf", "fbtrace.conf"})
       QFile::copy(QStringLiteral("/etc/firebird/3.0/") + LFile, LDir + "/" + LFile);
@@ -100,12 +93,20 @@ public:
       FProblem = "nao foi possivel copiar o banco de seguranca do servidor";
       return;
     }
-    for (const QString& LPath : {LDir, LDir + "/lock", LDir + "/data", LDir + "/intl", LDir + "/security3.fdb",
-                                 LDir + "/firebird.conf", LDir + "/databases.conf", LDir + "/plugins.conf",
-                                 LDir + "/fbtrace.conf"})
+    // The server writes its folders and the security database; the rest it only reads.
+    for (const QString& LPath : {LDir, LDir + "/lock", LDir + "/data", LDir + "/intl", LDir + "/security3.fdb"})
       if (::chown(LPath.toLocal8Bit().constData(), FUid, FGid) != 0) FProblem = "chown falhou: " + LPath;
     if (!FProblem.isEmpty()) return;
-    if (!Start()) FProblem = "o servidor proprio nao abriu a porta " + QString::number(FPort);
+    // The first free port that the server really gets: another run of these tests may take
+    // a port between the check and the start.
+    for (int LPort = 3055; LPort < 3075; ++LPort) {
+      if (PortOpen(LPort)) continue;
+      FPort = LPort;
+      WriteFileBytes(LDir + "/firebird.conf", LConf + "RemoteServicePort = " + QByteArray::number(LPort) + "\n");
+      if (Start()) return;
+      Stop();
+    }
+    FProblem = "o servidor proprio nao abriu nenhuma porta entre 3055 e 3074";
   }
   ~TOwnServer() { Stop(); }
 
@@ -137,7 +138,8 @@ public:
       if (LDeadline.hasExpired() || FProcess->state() != QProcess::Running) return false;
       QThread::msleep(50);
     }
-    return true;
+    // A server that lost the port to another one ends at once; the one listening is not ours.
+    return !FProcess->waitForFinished(300) && PortOpen(FPort);
   }
 
   // Kills the server this object started, and only that one; callable from a run's thread.
