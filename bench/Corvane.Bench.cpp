@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace Corvane;
 
@@ -80,6 +81,20 @@ double LowerBound(const QString& aParameters, const QMap<QString, int>& aTables,
   return LTimer.nsecsElapsed() / 1e9;
 }
 
+// CPU seconds the local Firebird server has used so far (user and system), or -1 when it
+// cannot be read: the share of a run spent in the server rather than in the client.
+double ServerSeconds() {
+  QProcess LFind;
+  LFind.start("pgrep", {"-x", "firebird"});
+  LFind.waitForFinished();
+  const QString LPid = QString::fromLatin1(LFind.readAllStandardOutput()).section('\n', 0, 0).trimmed();
+  QFile LStat("/proc/" + LPid + "/stat");
+  if (LPid.isEmpty() || !LStat.open(QIODevice::ReadOnly)) return -1;
+  const QList<QByteArray> LFields = LStat.readAll().split(' ');
+  if (LFields.size() < 15) return -1;
+  return (LFields[13].toDouble() + LFields[14].toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
 double Median(std::vector<double> aValues) {
   std::sort(aValues.begin(), aValues.end());
   const size_t LMiddle = aValues.size() / 2;
@@ -114,12 +129,17 @@ int main(int argc, char** argv) {
     const QString LFile = LDir.filePath("slice.sql");
     const double LCold = ExportOnce(LParameters, LFile);
     std::vector<double> LWarm, LBounds;
+    double LServerExport = 0, LServerBound = 0;
     qint64 LBoundRows = 0;
     const QMap<QString, int> LTables = SliceTables(LFile);
     LBounds.push_back(LowerBound(LParameters, LTables, LBoundRows));  // warms the same pages
     for (int I = 1; I < LRuns; ++I) {
+      const double LStart = ServerSeconds();
       LWarm.push_back(ExportOnce(LParameters, LFile));
+      const double LMiddle = ServerSeconds();
       LBounds.push_back(LowerBound(LParameters, LTables, LBoundRows));
+      LServerExport += LMiddle - LStart;
+      LServerBound += ServerSeconds() - LMiddle;
     }
     qint64 LRows = 0;
     for (const int LCount : LTables) LRows += LCount;
@@ -129,10 +149,12 @@ int main(int argc, char** argv) {
     const double LRss = LUsage.ru_maxrss / 1024.0;
     const double LScript = QFileInfo(LFile).size() / 1048576.0;
     std::printf("items=%d rows=%lld bound_rows=%lld tables=%lld cold_s=%.3f export_s=%.3f bound_s=%.3f "
-                "rows_per_s=%.0f us_per_row=%.2f script_mb=%.1f rss_mb=%.1f rss_limit_mb=%.1f\n",
+                "rows_per_s=%.0f us_per_row=%.2f script_mb=%.1f rss_mb=%.1f rss_limit_mb=%.1f server_export_s=%.3f "
+                "server_bound_s=%.3f\n",
                 LItems, static_cast<long long>(LRows), static_cast<long long>(LBoundRows),
                 static_cast<long long>(LTables.size()), LCold, LExport, LBound, LRows / LExport,
-                1e6 * LExport / LRows, LScript, LRss, 4 * LScript + 64);
+                1e6 * LExport / LRows, LScript, LRss, 4 * LScript + 64, LServerExport / (LRuns - 1),
+                LServerBound / (LRuns - 1));
     std::printf("ratio=%.2f rows=%lld export_s=%.3f bound_s=%.3f rss_mb=%.1f\n", LExport / LBound,
                 static_cast<long long>(LRows), LExport, LBound, LRss);
     TSliceConnection::Release();
