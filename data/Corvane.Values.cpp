@@ -108,17 +108,19 @@ TValue TValue::Boolean(bool aValue) {
 namespace {
 
 void AppendPadded(QString& aOut, int aValue, int aWidth) {
+  // The magnitude as unsigned: negating the smallest int overflows.
+  unsigned LMagnitude = static_cast<unsigned>(aValue);
   if (aValue < 0) {
     aOut += QLatin1Char('-');
-    aValue = -aValue;
+    LMagnitude = 0u - LMagnitude;
   }
   char LBuffer[16];
   char* LEnd = LBuffer + sizeof LBuffer;
   char* LAt = LEnd;
   do {
-    *--LAt = char('0' + aValue % 10);
-    aValue /= 10;
-  } while (aValue != 0 && LAt > LBuffer);
+    *--LAt = char('0' + LMagnitude % 10);
+    LMagnitude /= 10;
+  } while (LMagnitude != 0 && LAt > LBuffer);
   while (LEnd - LAt < aWidth && LAt > LBuffer) *--LAt = '0';
   aOut += QLatin1StringView(LAt, LEnd - LAt);
 }
