@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace Corvane;
 using namespace Corvane::Fuzz;
@@ -101,4 +102,12 @@ TEST(FuzzFindings, DefaultIgnorableCharactersAreRefusedNotDropped) {
   QByteArray LUtf8;
   ASSERT_TRUE(TTextEncoding::ForCharacterSet("UTF8")->TryEncode(LZeroWidth, LUtf8));
   EXPECT_EQ(LUtf8, QByteArray("chave\xE2\x80\x8B"));
+}
+
+// Found by the literal fuzzer under UBSan: the date and time writer negated the smallest int.
+// Such a date never comes from a database, but the writer must still write plain digits.
+TEST(FuzzFindings, SmallestIntInADateIsWrittenWithoutOverflow) {
+  constexpr int CMin = std::numeric_limits<int>::min();
+  EXPECT_EQ(TSqlLiterals("ASCII").Literal(TValue::Date(TDate{CMin, 1, 1}), "F"), "DATE '-2147483648-01-01'");
+  EXPECT_EQ(TSqlLiterals("UTF8").Literal(TValue::Time(TTime{0, CMin, 0, 0}), "F"), "TIME '00:-2147483648:00.000'");
 }
