@@ -42,6 +42,8 @@ void TSliceCatalogue::BeginRun(bool aCaching) {
 
 void TSliceCatalogue::EndRun() noexcept {
   FAhead.clear();
+  FUnionSql.clear();
+  FUnionCount.clear();
   FIdle.clear();
   FPrimaryKeys.clear();
   FColumns.clear();
@@ -253,16 +255,24 @@ QList<TDbRow> TSliceCatalogue::ReadAhead(const TLookup& aLookup, const QList<QLi
     while (LNext < LTuples.size()) {
       // One branch per tuple, each with the very condition of a lone lookup, tagged with
       // its number: every branch delivers the rows that lookup would, in the same order.
-      QString LSql;
-      qsizetype LCount = 0;
-      while (LNext + LCount < LTuples.size() && LCount < CBranches) {
-        const QString LBranch = QLatin1String("SELECT ") + LColumns + QLatin1String(", ") + QString::number(LCount) +
-                                QLatin1String(" FROM ") + LTable + QLatin1String(" WHERE ") +
-                                Condition(aLookup, QLatin1Char('B') + QString::number(LCount) + QLatin1Char('_'));
-        if (LCount > 0 && LSql.size() + LBranch.size() + 11 > CMaxSql) break;
-        if (LCount > 0) LSql += QLatin1String(" UNION ALL ");
-        LSql += LBranch;
-        ++LCount;
+      // The text for a batch of a given size is built once per run.
+      const QString LShape = LookupKey(aLookup, {}) + QLatin1Char('#') +
+                             QString::number(qMin<qsizetype>(CBranches, LTuples.size() - LNext));
+      QString LSql = FUnionSql.value(LShape);
+      qsizetype LCount = FUnionCount.value(LShape);
+      if (LSql.isEmpty()) {
+        while (LNext + LCount < LTuples.size() && LCount < CBranches) {
+          const QString LBranch = QLatin1String("SELECT ") + LColumns + QLatin1String(", ") +
+                                  QString::number(LCount) + QLatin1String(" FROM ") + LTable +
+                                  QLatin1String(" WHERE ") +
+                                  Condition(aLookup, QLatin1Char('B') + QString::number(LCount) + QLatin1Char('_'));
+          if (LCount > 0 && LSql.size() + LBranch.size() + 11 > CMaxSql) break;
+          if (LCount > 0) LSql += QLatin1String(" UNION ALL ");
+          LSql += LBranch;
+          ++LCount;
+        }
+        FUnionSql.insert(LShape, LSql);
+        FUnionCount.insert(LShape, LCount);
       }
       TLease LQuery = Query(LSql);
       for (qsizetype B = 0; B < LCount; ++B) {

@@ -103,6 +103,8 @@ private:
   QHash<QString, QString> FColumns;
   QHash<QString, QList<TForeignKey>> FForeignKeys;
   QHash<QString, QList<TDbRow>> FAhead;  // rows read ahead, by lookup and values; taken once
+  QHash<QString, QString> FUnionSql;      // read-ahead query texts, by lookup and batch size
+  QHash<QString, qsizetype> FUnionCount;  // the lookups each of those texts holds
 };
 
 }  // namespace Corvane
