@@ -31,9 +31,14 @@ TValue TValue::Null(TValueKind aKind) {
   return LValue;
 }
 
-TValue TValue::Integer(std::int64_t aValue) {
-  TValue LValue = Null(TValueKind::vkInteger);
+TValue TValue::Assigned(TValueKind aKind) {
+  TValue LValue = Null(aKind);
   LValue.FState = TState::sAssigned;
+  return LValue;
+}
+
+TValue TValue::Integer(std::int64_t aValue) {
+  TValue LValue = Assigned(TValueKind::vkInteger);
   LValue.FInteger = aValue;
   return LValue;
 }
@@ -42,65 +47,56 @@ TValue TValue::Decimal(std::int64_t aUnscaled, int aScale) {
   // Scale 0 is tolerated (an integer written as a decimal); beyond 18 digits an int64 cannot
   // hold a meaningful fraction and the text form would be wrong.
   if (aScale < 0 || aScale > 18) throw TArgumentError("Escala decimal invalida: " + QString::number(aScale));
-  TValue LValue = Null(TValueKind::vkDecimal);
-  LValue.FState = TState::sAssigned;
+  TValue LValue = Assigned(TValueKind::vkDecimal);
   LValue.FInteger = aUnscaled;
   LValue.FScale = aScale;
   return LValue;
 }
 
 TValue TValue::Float(double aValue) {
-  TValue LValue = Null(TValueKind::vkFloat);
-  LValue.FState = TState::sAssigned;
+  TValue LValue = Assigned(TValueKind::vkFloat);
   LValue.FFloat = aValue;
   return LValue;
 }
 
 TValue TValue::Date(const TDate& aValue) {
-  TValue LValue = Null(TValueKind::vkDate);
-  LValue.FState = TState::sAssigned;
+  TValue LValue = Assigned(TValueKind::vkDate);
   LValue.FTimestamp.Date = aValue;
   return LValue;
 }
 
 TValue TValue::Time(const TTime& aValue) {
-  TValue LValue = Null(TValueKind::vkTime);
-  LValue.FState = TState::sAssigned;
+  TValue LValue = Assigned(TValueKind::vkTime);
   LValue.FTimestamp.Time = aValue;
   return LValue;
 }
 
 TValue TValue::Timestamp(const TTimestamp& aValue) {
-  TValue LValue = Null(TValueKind::vkTimestamp);
-  LValue.FState = TState::sAssigned;
+  TValue LValue = Assigned(TValueKind::vkTimestamp);
   LValue.FTimestamp = aValue;
   return LValue;
 }
 
 TValue TValue::Text(const QString& aValue) {
-  TValue LValue = Null(TValueKind::vkText);
-  LValue.FState = TState::sAssigned;
+  TValue LValue = Assigned(TValueKind::vkText);
   LValue.FText = aValue;
   return LValue;
 }
 
 TValue TValue::TextBlob(const QString& aValue) {
-  TValue LValue = Null(TValueKind::vkTextBlob);
-  LValue.FState = TState::sAssigned;
+  TValue LValue = Assigned(TValueKind::vkTextBlob);
   LValue.FText = aValue;
   return LValue;
 }
 
 TValue TValue::Bytes(const QByteArray& aValue) {
-  TValue LValue = Null(TValueKind::vkBytes);
-  LValue.FState = TState::sAssigned;
+  TValue LValue = Assigned(TValueKind::vkBytes);
   LValue.FBytes = aValue;
   return LValue;
 }
 
 TValue TValue::Boolean(bool aValue) {
-  TValue LValue = Null(TValueKind::vkBoolean);
-  LValue.FState = TState::sAssigned;
+  TValue LValue = Assigned(TValueKind::vkBoolean);
   LValue.FInteger = aValue ? 1 : 0;
   return LValue;
 }

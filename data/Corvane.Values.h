@@ -90,6 +90,7 @@ public:
   bool operator==(const TValue& aOther) const;
 
 private:
+  static TValue Assigned(TValueKind aKind);  // a value of aKind, its payload still zero
   enum class TState { sUnassigned, sNull, sAssigned };
   TState FState = TState::sUnassigned;
   TValueKind FKind = TValueKind::vkText;

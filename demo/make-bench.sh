@@ -20,17 +20,8 @@ DEMO_DIR=${CORVANE_DEMO_DIR:-/var/tmp/corvane}
 DB=${2:-$DEMO_DIR/bench-$N.fdb}
 INI=${DB%.fdb}.ini
 
-server_password() {
-  if [ -n "${CORVANE_DB_PASSWORD:-}" ]; then printf '%s' "$CORVANE_DB_PASSWORD"; return; fi
-  local LFile=/etc/firebird/3.0/SYSDBA.password LValue=""
-  if [ -r "$LFile" ]; then
-    LValue=$(sed -n 's/^ISC_PASSWORD="\{0,1\}\([^"]*\)"\{0,1\}[[:space:]]*$/\1/p' "$LFile" | head -n 1)
-  fi
-  printf '%s' "${LValue:-plumvaxer}"
-}
-export ISC_USER=SYSDBA
-ISC_PASSWORD=$(server_password)
-export ISC_PASSWORD
+# shellcheck source=settings.sh
+. "$HERE/settings.sh"
 
 mkdir -p "$(dirname "$DB")"
 chmod 1777 "$(dirname "$DB")" 2>/dev/null || true
@@ -127,19 +118,5 @@ if ! LOutput=$(isql-fb -q -b -ch UTF8 -i "$LScript" 2>&1) || [ -n "$LOutput" ]; 
   exit 1
 fi
 
-rm -f "$INI"
-(umask 077 && cat >"$INI" <<EOF
-; Corvane benchmark settings, written by demo/make-bench.sh
-[Firebird]
-UserName=SYSDBA
-Password=$ISC_PASSWORD
-CharacterSet=WIN1252
-[SERVER]
-SERVER_NAME=localhost
-[PROTOCOL]
-PROTOCOL_NAME=TCPIP
-[BANCO]
-CAMINHO=$DB
-EOF
-)
+write_settings "$INI" "$DB" demo/make-bench.sh
 printf '[bench] %s: Nota Fiscal 900001 with %s items; settings in %s\n' "$DB" "$N" "$INI"

@@ -17,18 +17,8 @@ STAMP=$DEMO_DIR/demo.stamp
 
 log() { printf '[demo] %s\n' "$*"; }
 
-server_password() {
-  if [ -n "${CORVANE_DB_PASSWORD:-}" ]; then printf '%s' "$CORVANE_DB_PASSWORD"; return; fi
-  local LFile=/etc/firebird/3.0/SYSDBA.password LValue=""
-  if [ -r "$LFile" ]; then
-    LValue=$(sed -n 's/^ISC_PASSWORD="\{0,1\}\([^"]*\)"\{0,1\}[[:space:]]*$/\1/p' "$LFile" | head -n 1)
-  fi
-  printf '%s' "${LValue:-plumvaxer}"
-}
-
-export ISC_USER=SYSDBA
-ISC_PASSWORD=$(server_password)
-export ISC_PASSWORD
+# shellcheck source=settings.sh
+. "$HERE/settings.sh"
 
 isql_on() {  # isql_on DATABASE < sql ; credentials travel in the environment, not in ps
   isql-fb -q -b -ch UTF8 "$@"
@@ -71,22 +61,7 @@ fi
 
 write_config() {
   mkdir -p "$1"
-  # The file holds the password: readable by its owner only.
-  rm -f "$1/config.ini"
-  (umask 077 && cat >"$1/config.ini" <<EOF
-; Corvane demo settings, written by demo/make-demo.sh
-[Firebird]
-UserName=SYSDBA
-Password=$ISC_PASSWORD
-CharacterSet=WIN1252
-[SERVER]
-SERVER_NAME=localhost
-[PROTOCOL]
-PROTOCOL_NAME=TCPIP
-[BANCO]
-CAMINHO=$DEMO_DB
-EOF
-  )
+  write_settings "$1/config.ini" "$DEMO_DB" demo/make-demo.sh
 }
 for LFolder in "$BUILD_DIR" "$BUILD_DIR/cli" "$BUILD_DIR/ui"; do write_config "$LFolder"; done
 log "config.ini written to $BUILD_DIR, $BUILD_DIR/cli and $BUILD_DIR/ui"
