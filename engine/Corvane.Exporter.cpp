@@ -429,7 +429,7 @@ void TSliceExporter::VisitParents(const QString& aTable, const TDbRow& aRow) {
       LLink += LPair.ChildField + QLatin1String(" -> ") + LForeignKey.ParentTable + QLatin1Char('.') + LPair.ParentField;
       const TDbField& LField = aRow.FieldByName(LPair.ChildField);
       LHasNull = LHasNull || LField.IsNull();
-      TSqlLiterals::QuoteName(LPair.ParentField);
+      TSqlLiterals::QuoteName(LPair.ParentField);  // an unusable name fails here, as the condition is built
       LParentFields.append(LPair.ParentField);
       LValues.append(LField.Value());
     }
@@ -457,10 +457,11 @@ void TSliceExporter::VisitChildren(const QString& aTable, const TDbRow& aRow) {
     const QStringList LParentKey = ParseNameList(LChild.ParentKey);
     if (LForeignKey.isEmpty() || LForeignKey.size() != LParentKey.size())
       throw TCorvaneError("Campos de relacionamento invalidos: " + LChild.TableName);
+    // The lookup builds its condition later; an empty column name must fail before the report.
     for (const QString& LColumn : LForeignKey) TSqlLiterals::QuoteName(LColumn);
     Report("Consultando registros relacionados em " + LChild.TableName + "...");
 
-    FCatalogue->Columns(LChild.TableName);
+    FCatalogue->Columns(LChild.TableName);  // a table the catalogue refuses fails before the binding
     QList<TValue> LValues;
     for (const QString& LColumn : LParentKey) LValues.append(aRow.FieldByName(LColumn).Value());
     TRowBatch LRows =
