@@ -93,24 +93,9 @@ QString UnreachableParameters() {
          "User_Name=SYSDBA\r\nPassword=x\r\nCharacterSet=WIN1252\r\n";
 }
 
-const char* const NFSeSchema = R"SQL(
-CREATE TABLE CLIENTE (CLICOD INTEGER NOT NULL PRIMARY KEY, NOME VARCHAR(60));
-CREATE TABLE NFSRES (NFSID BIGINT NOT NULL PRIMARY KEY, CLICOD INTEGER REFERENCES CLIENTE, VALOR NUMERIC(15,2));
-CREATE TABLE NFSPRO (NFSID BIGINT NOT NULL REFERENCES NFSRES, ITEM INTEGER NOT NULL, DESCRICAO VARCHAR(80),
-                     PRIMARY KEY (NFSID, ITEM));
-CREATE TABLE DUPREC (E9_ID INTEGER NOT NULL PRIMARY KEY, E9_NFSID BIGINT REFERENCES NFSRES, E9_PEDNUM VARCHAR(10),
-                     E9_VALOR NUMERIC(15,2));
-COMMIT;
-INSERT INTO CLIENTE VALUES (7, 'Padaria São João');
-INSERT INTO NFSRES VALUES (42, 7, 150.25);
-INSERT INTO NFSPRO VALUES (42, 1, 'Manutenção');
-INSERT INTO NFSPRO VALUES (42, 2, 'Visita técnica');
-INSERT INTO DUPREC VALUES (900, 42, NULL, 150.25);
-)SQL";
-
 class TTaskDatabaseTest : public ::testing::Test {
 protected:
-  static void SetUpTestSuite() { FDatabase = new TTestDatabase("task", NFSeSchema); }
+  static void SetUpTestSuite() { FDatabase = new TTestDatabase("task", NFSeSchema()); }
   static void TearDownTestSuite() {
     delete FDatabase;
     FDatabase = nullptr;

@@ -53,6 +53,9 @@ private:
 // schema followed by the demo documents. Meant for TTestDatabase with default character set WIN1252.
 QString DemoSql(bool aWithData = true);
 
+// The service-invoice tables with one invoice, 42, and a customer that it references.
+const char* NFSeSchema();
+
 // Reads a whole file as bytes; empty when absent.
 QByteArray ReadFileBytes(const QString& aFileName);
 void WriteFileBytes(const QString& aFileName, const QByteArray& aBytes);

@@ -4,6 +4,7 @@
 #include "Corvane.Application.h"
 #include "Corvane.Connection.h"
 #include "Corvane.Dialogs.h"
+#include "ExportObservation.h"
 #include "TestDatabase.h"
 
 #include <QApplication>
@@ -66,18 +67,6 @@ protected:
   std::shared_ptr<TFakeDialogs> FDialogs;
 };
 
-// Runs the event loop until aDone holds or the time is up.
-inline bool WaitFor(const std::function<bool()>& aDone, int aMilliseconds = 120000) {
-  const QDeadlineTimer LDeadline(aMilliseconds);
-  QTimer LTick;
-  LTick.start(20);
-  while (!aDone()) {
-    if (LDeadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
-
 // A left click (press and release) at aPoint, or a press alone of another button.
 inline void Click(QWidget* aWidget, QPoint aPoint = {2, 2}, Qt::MouseButton aButton = Qt::LeftButton) {
   const QPointF LLocal(aPoint);
@@ -86,24 +75,6 @@ inline void Click(QWidget* aWidget, QPoint aPoint = {2, 2}, Qt::MouseButton aBut
   QApplication::sendEvent(aWidget, &LPress);
   QMouseEvent LRelease(QEvent::MouseButtonRelease, LLocal, LGlobal, aButton, Qt::NoButton, Qt::NoModifier);
   QApplication::sendEvent(aWidget, &LRelease);
-}
-
-// The service-invoice tables with one invoice, 42, and a customer that it references.
-inline const char* NFSeSchema() {
-  return R"SQL(
-CREATE TABLE CLIENTE (CLICOD INTEGER NOT NULL PRIMARY KEY, NOME VARCHAR(60));
-CREATE TABLE NFSRES (NFSID BIGINT NOT NULL PRIMARY KEY, CLICOD INTEGER REFERENCES CLIENTE, VALOR NUMERIC(15,2));
-CREATE TABLE NFSPRO (NFSID BIGINT NOT NULL REFERENCES NFSRES, ITEM INTEGER NOT NULL, DESCRICAO VARCHAR(80),
-                     PRIMARY KEY (NFSID, ITEM));
-CREATE TABLE DUPREC (E9_ID INTEGER NOT NULL PRIMARY KEY, E9_NFSID BIGINT REFERENCES NFSRES, E9_PEDNUM VARCHAR(10),
-                     E9_VALOR NUMERIC(15,2));
-COMMIT;
-INSERT INTO CLIENTE VALUES (7, 'Padaria São João');
-INSERT INTO NFSRES VALUES (42, 7, 150.25);
-INSERT INTO NFSPRO VALUES (42, 1, 'Manutenção');
-INSERT INTO NFSPRO VALUES (42, 2, 'Visita técnica');
-INSERT INTO DUPREC VALUES (900, 42, NULL, 150.25);
-)SQL";
 }
 
 // Creates the application on the offscreen platform and runs the tests.
