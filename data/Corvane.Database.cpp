@@ -493,6 +493,39 @@ bool ValidTime(const TTime& aTime) {
 
 }  // namespace
 
+// The whole content of a BLOB, read within the connection's active transaction.
+QByteArray ReadBlobContent(FB_API_HANDLE* aAttachment, FB_API_HANDLE* aTransaction, ISC_QUAD aId) {
+  const Fb::TApi& LApi = Fb::Api();
+  Fb::TBlob LBlob;
+  Fb::TStatus LStatus;
+  LApi.FOpenBlob2(LStatus.Get(), aAttachment, aTransaction, LBlob.Ptr(), &aId, 0, nullptr);
+  if (LStatus.Failed()) {
+    LBlob.Forget();
+    Fb::RaiseStatus(LStatus.FVector);
+  }
+  QByteArray LContent;
+  constexpr unsigned short CChunk = 32768;
+  for (;;) {
+    const qsizetype LOld = LContent.size();
+    LContent.resize(LOld + CChunk);
+    unsigned short LRead = 0;
+    const ISC_STATUS LResult = LApi.FGetSegment(LStatus.Get(), LBlob.Ptr(), &LRead, CChunk, LContent.data() + LOld);
+    LContent.resize(LOld + LRead);
+    if (LResult == isc_segstr_eof) break;
+    if (LResult != 0 && LResult != isc_segment) Fb::RaiseStatus(LStatus.FVector);
+  }
+  LApi.FCloseBlob(LStatus.Get(), LBlob.Ptr());
+  Fb::Check(LStatus);
+  LBlob.Forget();
+  return LContent;
+}
+
+// The value of a BLOB's content: bytes, or text in the set the server delivered it in.
+TValue BlobValue(const QByteArray& aContent, bool aText, bool aUtf8, const TTextEncoding& aSingleByte) {
+  if (!aText) return TValue::Bytes(aContent);
+  return TValue::TextBlob(aUtf8 ? QString::fromUtf8(aContent) : aSingleByte.Decode(aContent));
+}
+
 struct TDbQuery::TImpl final : IQueryLink {
   TDbConnection::TImpl* FConnection = nullptr;
   QString FSQL;
@@ -514,6 +547,8 @@ struct TDbQuery::TImpl final : IQueryLink {
   std::vector<std::vector<char>> FInData;
   std::vector<short> FInIndicators;
   QByteArray FBlobBuffer;
+  bool FDeferBlobs = false;
+  std::vector<TDbRow::TDeferredBlob> FDeferred;  // of the current row
 
   bool FOpen = false;
   bool FCursorOpen = false;
@@ -902,31 +937,7 @@ struct TDbQuery::TImpl final : IQueryLink {
   }
 
   QByteArray ReadBlob(ISC_QUAD aId) {
-    TDbConnection::TImpl& LConnection = *FConnection;
-    const Fb::TApi& LApi = Fb::Api();
-    Fb::TBlob LBlob;
-    Fb::TStatus LStatus;
-    LApi.FOpenBlob2(LStatus.Get(), LConnection.FAttachment.Ptr(), LConnection.FTransaction.Ptr(), LBlob.Ptr(), &aId,
-                    0, nullptr);
-    if (LStatus.Failed()) {
-      LBlob.Forget();
-      Fb::RaiseStatus(LStatus.FVector);
-    }
-    QByteArray LContent;
-    constexpr unsigned short CChunk = 32768;
-    for (;;) {
-      const qsizetype LOld = LContent.size();
-      LContent.resize(LOld + CChunk);
-      unsigned short LRead = 0;
-      const ISC_STATUS LResult = LApi.FGetSegment(LStatus.Get(), LBlob.Ptr(), &LRead, CChunk, LContent.data() + LOld);
-      LContent.resize(LOld + LRead);
-      if (LResult == isc_segstr_eof) break;
-      if (LResult != 0 && LResult != isc_segment) Fb::RaiseStatus(LStatus.FVector);
-    }
-    LApi.FCloseBlob(LStatus.Get(), LBlob.Ptr());
-    Fb::Check(LStatus);
-    LBlob.Forget();
-    return LContent;
+    return ReadBlobContent(FConnection->FAttachment.Ptr(), FConnection->FTransaction.Ptr(), aId);
   }
 
   TValue Decode(int aIndex) {
@@ -1015,15 +1026,23 @@ struct TDbQuery::TImpl final : IQueryLink {
       case SQL_BLOB: {
         ISC_QUAD LId;
         std::memcpy(&LId, LData, sizeof LId);
-        const QByteArray LContent = ReadBlob(LId);
-        if (LColumn.FSubType != isc_blob_text) return TValue::Bytes(LContent);
+        const bool LText = LColumn.FSubType == isc_blob_text;
         // The server hands text BLOBs over in the connection set; a connection without one
         // gets them in their own set, which the description names in the scale.
         const int LBlobCharset = LColumn.FScale & 0xFF;
         const bool LUtf8 = FConnection->FUtf8Connection ||
                            (!FConnection->FHasCharacterSet &&
                             (LBlobCharset == CCharsetUtf8 || LBlobCharset == CCharsetUnicodeFss));
-        return TValue::TextBlob(LUtf8 ? QString::fromUtf8(LContent) : FConnection->FSingleByte->Decode(LContent));
+        if (FDeferBlobs) {
+          TDbRow::TDeferredBlob LDeferred;
+          LDeferred.Field = aIndex;
+          std::memcpy(LDeferred.Id, &LId, sizeof LId);
+          LDeferred.Text = LText;
+          LDeferred.Utf8 = LUtf8;
+          FDeferred.push_back(LDeferred);
+          return TValue();
+        }
+        return BlobValue(ReadBlob(LId), LText, LUtf8, *FConnection->FSingleByte);
       }
       case SQL_BOOLEAN: return TValue::Boolean(static_cast<unsigned char>(LData[0]) != 0);
       default: return TValue::Null(LKind);
@@ -1031,6 +1050,7 @@ struct TDbQuery::TImpl final : IQueryLink {
   }
 
   void DecodeRow() {
+    FDeferred.clear();
     for (int I = 0; I < int(FFields.size()); ++I) FFields[std::size_t(I)].FValue = Decode(I);
   }
 
@@ -1181,7 +1201,35 @@ TDbRow TDbQuery::CurrentRow(int aCount) const {
   const std::size_t LCount = aCount < 0 ? LFields.size() : std::min(LFields.size(), std::size_t(aCount));
   LRow.FData = std::make_shared<TDbRow::TData>();
   LRow.FData->Fields.assign(LFields.begin(), LFields.begin() + LCount);
+  for (const TDbRow::TDeferredBlob& LDeferred : FImpl->FDeferred)
+    if (std::size_t(LDeferred.Field) < LCount) LRow.FData->Deferred.push_back(LDeferred);
   return LRow;
+}
+
+void TDbQuery::SetDeferBlobs(bool aDefer) { FImpl->FDeferBlobs = aDefer; }
+
+TDbBlobReader::TDbBlobReader(TDbConnection& aConnection)
+    : FConnection(aConnection),
+      FSingleByte(TTextEncoding::ForCharacterSet(aConnection.FImpl->FSingleByte
+                                                     ? aConnection.FImpl->FSingleByte->Name()
+                                                     : QStringLiteral("WIN1252"))) {}
+
+TDbBlobReader::~TDbBlobReader() = default;
+
+void TDbBlobReader::Load(const TDbRow& aRow) {
+  if (!aRow.FData || aRow.FData->Deferred.empty()) return;
+  if (!FConnection.FImpl->FTransaction.Valid())
+    throw TCorvaneError("Nenhuma transacao ativa para ler os BLOBs do registro.");
+  std::vector<TDbRow::TDeferredBlob>& LDeferred = aRow.FData->Deferred;
+  while (!LDeferred.empty()) {
+    const TDbRow::TDeferredBlob& LBlob = LDeferred.front();
+    ISC_QUAD LId;
+    std::memcpy(&LId, LBlob.Id, sizeof LId);
+    aRow.FData->Fields[std::size_t(LBlob.Field)].FValue =
+        BlobValue(ReadBlobContent(FConnection.FImpl->FAttachment.Ptr(), FConnection.FImpl->FTransaction.Ptr(), LId),
+                  LBlob.Text, LBlob.Utf8, *FSingleByte);
+    LDeferred.erase(LDeferred.begin());
+  }
 }
 
 const TDbField& TDbRow::Field(int aIndex) const { return FieldAt(FData ? FData->Fields : CNoFields, aIndex); }
@@ -1194,7 +1242,7 @@ QString TDbRow::Tag(int aIndex) const { return FData ? FData->Tags.value(aIndex)
 
 void TDbRow::SetTag(int aIndex, const QString& aTag) const {
   if (!FData || aIndex < 0) return;
-  while (FData->Tags.size() <= aIndex) FData->Tags.append(QString());
+  if (FData->Tags.size() <= aIndex) FData->Tags.resize(aIndex + 1);
   FData->Tags[aIndex] = aTag;
 }
 

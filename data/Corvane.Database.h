@@ -78,6 +78,7 @@ public:
 
 private:
   friend class TDbQuery;
+  friend class TDbBlobReader;
   struct TImpl;
   std::unique_ptr<TImpl> FImpl;
 };
@@ -93,6 +94,7 @@ public:
 
 private:
   friend class TDbQuery;
+  friend class TDbBlobReader;
   QString FName;
   TValueKind FKind = TValueKind::vkText;
   TValue FValue;
@@ -112,9 +114,18 @@ public:
 
 private:
   friend class TDbQuery;
+  friend class TDbBlobReader;
+  // A BLOB of the row not read yet: its field, its identifier and how its content decodes.
+  struct TDeferredBlob {
+    int Field = 0;
+    unsigned char Id[8] = {};
+    bool Text = false;
+    bool Utf8 = false;
+  };
   struct TData {
     std::vector<TDbField> Fields;
     QStringList Tags;
+    std::vector<TDeferredBlob> Deferred;
   };
   std::shared_ptr<TData> FData;
 };
@@ -130,6 +141,9 @@ public:
 
   void SetSQL(const QString& aSQL);
   const QString& SQL() const;
+  // Deferred: BLOB fields are not read at fetch time; the rows taken by CurrentRow carry
+  // their identifiers for a TDbBlobReader, and the query's own BLOB fields stay unassigned.
+  void SetDeferBlobs(bool aDefer);
   // Fails when the text holds no parameter of that name (compared without regard to case).
   void SetParam(const QString& aName, const TValue& aValue);
   void SetParam(const QString& aName, const QString& aText);
@@ -154,6 +168,23 @@ public:
 private:
   struct TImpl;
   std::unique_ptr<TImpl> FImpl;
+};
+
+// Reads the deferred BLOBs of rows within the transaction that fetched them, on whichever
+// thread holds the reader: the client library serializes the calls on one attachment, and
+// the reader decodes with converters of its own. One reader per thread.
+class TDbBlobReader {
+public:
+  explicit TDbBlobReader(TDbConnection& aConnection);
+  ~TDbBlobReader();
+  TDbBlobReader(const TDbBlobReader&) = delete;
+  TDbBlobReader& operator=(const TDbBlobReader&) = delete;
+  // Reads the row's deferred BLOBs into its fields; nothing for a row without any.
+  void Load(const TDbRow& aRow);
+
+private:
+  TDbConnection& FConnection;
+  std::unique_ptr<class TTextEncoding> FSingleByte;
 };
 
 }  // namespace Corvane

@@ -59,6 +59,8 @@ TSliceCatalogue::TLease TSliceCatalogue::Query(const QString& aSQL) {
   }
   auto LQuery = std::make_unique<TDbQuery>(FConnection);
   LQuery->SetSQL(aSQL);
+  // A run that caches hands its rows to a writer on another thread, which reads their BLOBs.
+  LQuery->SetDeferBlobs(FCaching);
   return TLease(*this, std::move(LQuery));
 }
 
@@ -169,28 +171,39 @@ void AppendValueKey(QString& aKey, const TValue& aValue) {
     return;
   }
   aKey += QChar(u'a' + int(aValue.Kind()));
+  // Only compared, never read: integers as their four raw units, texts after their length.
+  const auto LAppendBits = [&aKey](std::uint64_t aBits) {
+    const char16_t LUnits[4] = {char16_t(aBits), char16_t(aBits >> 16), char16_t(aBits >> 32), char16_t(aBits >> 48)};
+    aKey.append(reinterpret_cast<const QChar*>(LUnits), 4);
+  };
   switch (aValue.Kind()) {
     case TValueKind::vkInteger:
-      aKey += QString::number(aValue.AsInteger());
+      LAppendBits(std::uint64_t(aValue.AsInteger()));
       return;
     case TValueKind::vkText:
     case TValueKind::vkTextBlob: {
       const QString& LText = aValue.AsText();
-      aKey += QString::number(LText.size());
-      aKey += QLatin1Char(':');
+      LAppendBits(std::uint64_t(LText.size()));
       aKey += LText;
       return;
     }
     default: {
       const QString LText = aValue.TextForm();
-      aKey += QString::number(LText.size());
-      aKey += QLatin1Char(':');
+      LAppendBits(std::uint64_t(LText.size()));
       aKey += LText;
     }
   }
 }
 
 }  // namespace
+
+const QString& TSliceCatalogue::BranchParam(qsizetype aBranch, qsizetype aColumn) {
+  while (FBranchParams.size() <= aBranch) FBranchParams.append(QStringList());
+  QStringList& LNames = FBranchParams[aBranch];
+  while (LNames.size() <= aColumn)
+    LNames.append(QLatin1Char('B') + QString::number(aBranch) + QLatin1Char('_') + QString::number(LNames.size()));
+  return LNames[aColumn];
+}
 
 QString TSliceCatalogue::LookupKey(const TLookup& aLookup, const QList<TValue>& aValues) const {
   QString LKey;
@@ -277,8 +290,7 @@ QList<TDbRow> TSliceCatalogue::ReadAhead(const TLookup& aLookup, const QList<QLi
       TLease LQuery = Query(LSql);
       for (qsizetype B = 0; B < LCount; ++B) {
         const QList<TValue>& LTuple = LTuples[LNext + B];
-        for (qsizetype I = 0; I < LTuple.size(); ++I)
-          LQuery->SetParam(QLatin1Char('B') + QString::number(B) + QLatin1Char('_') + QString::number(I), LTuple[I]);
+        for (qsizetype I = 0; I < LTuple.size(); ++I) LQuery->SetParam(BranchParam(B, I), LTuple[I]);
       }
       LQuery->Open();
       QList<QList<TDbRow>> LGroups(LCount);

@@ -95,6 +95,8 @@ private:
   friend class TLease;
   void Return(std::unique_ptr<TDbQuery> aQuery) noexcept;
   QString LookupKey(const TLookup& aLookup, const QList<TValue>& aValues) const;
+  // "B<branch>_<column>": the parameter names of read-ahead queries, made once.
+  const QString& BranchParam(qsizetype aBranch, qsizetype aColumn);
 
   TDbConnection& FConnection;
   bool FCaching = false;
@@ -105,6 +107,7 @@ private:
   QHash<QString, QList<TDbRow>> FAhead;  // rows read ahead, by lookup and values; taken once
   QHash<QString, QString> FUnionSql;      // read-ahead query texts, by lookup and batch size
   QHash<QString, qsizetype> FUnionCount;  // the lookups each of those texts holds
+  QList<QStringList> FBranchParams;
 };
 
 }  // namespace Corvane

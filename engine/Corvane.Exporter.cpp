@@ -8,6 +8,12 @@
 #include <QSaveFile>
 #include <QSet>
 #include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 namespace Corvane {
@@ -89,6 +95,7 @@ std::shared_ptr<TSliceExporter> TSliceExporter::Create(TDbConnection* aConnectio
   std::shared_ptr<TSliceExporter> LExporter(new TSliceExporter(aConnection));
   LExporter->FCharacterSet = LCharacterSet;
   LExporter->FLiterals = std::move(LLiterals);
+  LExporter->FKeyLiterals = std::make_unique<TSqlLiterals>(LCharacterSet);
   LExporter->FCatalogue = std::make_unique<TSliceCatalogue>(*aConnection);
   return LExporter;
 }
@@ -233,13 +240,138 @@ QString TSliceExporter::Generate() {
     } catch (...) {
       LRoots.Error = std::current_exception();
     }
-    VisitRows(FTable, std::move(LRoots), CRootOrigin);
+    Walk([this, &LRoots]() { VisitRows(FTable, std::move(LRoots), CRootOrigin); });
   }
   AppendLine(FScript, "-- Registros exportados: " + QString::number(FCount));
   AppendLine(FScript, QStringLiteral("COMMIT;"));
   Report("Total de registros exportados: " + QString::number(FCount));
   LGuard.Finish();
   return std::exchange(FScript, QString());  // nothing else reads the lines of a finished run
+}
+
+// ---------------------------------------------------------------------------------------
+// Walking and writing side by side.
+//
+// With the run cache on, the walk runs on a thread of its own and hands its rows and
+// progress messages, in order, to the caller's thread, which writes the rows and reports:
+// waiting for the server and writing literals overlap. The writer stops at the first row
+// that fails, just where one thread would have stopped, and the walk stops with it. The
+// connection is used by the walk alone until it has ended.
+
+class TSliceExporter::TWriteQueue {
+public:
+  struct TStopped {};  // thrown into the walk once the writer has given up
+
+  // The walk's side. Items travel in chunks, so that the threads rarely meet.
+  void Push(TWriteItem&& aItem) {
+    FPending.push_back(std::move(aItem));
+    if (FPending.size() >= CChunk) Flush();
+  }
+  void Flush() {
+    if (FPending.empty()) return;
+    std::unique_lock LLock(FMutex);
+    FRoom.wait(LLock, [this] { return FStopped || FChunks.size() < CMaxChunks; });
+    if (FStopped) throw TStopped();
+    FChunks.push_back(std::exchange(FPending, {}));
+    FReady.notify_one();
+    // Written rows die here, on the thread that made them: freeing memory of another thread
+    // makes both contend for the allocator.
+    std::vector<std::vector<TWriteItem>> LSpent = std::exchange(FSpent, {});
+    LLock.unlock();
+  }
+  void Finish(std::exception_ptr aError) {
+    std::lock_guard LLock(FMutex);
+    FError = std::move(aError);
+    FDone = true;
+    FReady.notify_one();
+  }
+
+  // The writer's side: the next chunk, or false once the walk has ended and all is taken.
+  bool Take(std::vector<TWriteItem>& aChunk) {
+    std::unique_lock LLock(FMutex);
+    if (!aChunk.empty()) FSpent.push_back(std::exchange(aChunk, {}));
+    FReady.wait(LLock, [this] { return FDone || !FChunks.empty(); });
+    if (FChunks.empty()) return false;
+    aChunk = std::move(FChunks.front());
+    FChunks.pop_front();
+    FRoom.notify_one();
+    return true;
+  }
+  void Stop() {
+    std::lock_guard LLock(FMutex);
+    FStopped = true;
+    FRoom.notify_all();
+  }
+  std::exception_ptr Error() {
+    std::lock_guard LLock(FMutex);
+    return FError;
+  }
+
+private:
+  static constexpr std::size_t CChunk = 64;
+  static constexpr std::size_t CMaxChunks = 64;  // bounds the rows held between the threads
+  std::vector<TWriteItem> FPending;              // the walk's own, not yet handed over
+  std::mutex FMutex;
+  std::condition_variable FReady, FRoom;
+  std::deque<std::vector<TWriteItem>> FChunks;
+  std::vector<std::vector<TWriteItem>> FSpent;  // written, handed back to be freed by the walk
+  std::exception_ptr FError;
+  bool FDone = false;
+  bool FStopped = false;
+};
+
+void TSliceExporter::Walk(const std::function<void()>& aWalk) {
+  if (!FRunCache) {  // the plain path: each row is written as the walk reaches it
+    aWalk();
+    return;
+  }
+  TWriteQueue LQueue;
+  TDbBlobReader LBlobs(*FConnection);
+  FQueue = &LQueue;
+  FBlobs = &LBlobs;
+  std::thread LWalker([this, &aWalk, &LQueue]() {
+    std::exception_ptr LError;
+    try {
+      aWalk();
+    } catch (const TWriteQueue::TStopped&) {
+    } catch (...) {
+      LError = std::current_exception();  // reported after the rows the walk handed over before it
+    }
+    try {
+      LQueue.Flush();
+    } catch (const TWriteQueue::TStopped&) {
+    }
+    LQueue.Finish(LError);
+  });
+  struct TJoin {
+    TSliceExporter* FExporter;
+    TWriteQueue& FQueue;
+    std::thread& FThread;
+    ~TJoin() {
+      FQueue.Stop();
+      FThread.join();
+      FExporter->FQueue = nullptr;
+      FExporter->FBlobs = nullptr;
+    }
+  } LJoin{this, LQueue, LWalker};
+  std::vector<TWriteItem> LChunk;
+  while (LQueue.Take(LChunk))
+    for (const TWriteItem& LItem : LChunk) Write(LItem);
+  if (const std::exception_ptr LError = LQueue.Error()) std::rethrow_exception(LError);
+}
+
+void TSliceExporter::Emit(TWriteItem&& aItem) {
+  if (FQueue)
+    FQueue->Push(std::move(aItem));
+  else
+    Write(aItem);
+}
+
+void TSliceExporter::Write(const TWriteItem& aItem) {
+  if (aItem.Table.isEmpty())
+    Report(aItem.Text);
+  else
+    WriteRow(aItem);
 }
 
 // Root rows and the rows of a relation: each row is written, then its own relations are
@@ -280,37 +412,130 @@ QString CommentText(const QString& aText) {
   return LResult;
 }
 
-QString TSliceExporter::RowDescription(const QString& aTable, const TDbRow& aRow) {
+// Tags a row carries through the run: its identity, its description, then one parent
+// identity per foreign key.
+constexpr int CTagIdentity = 0;
+constexpr int CTagDescription = 1;
+constexpr int CTagParents = 2;
+
+QString TSliceExporter::Describe(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) {
   QString LResult = CommentText(aTable) + QLatin1String(" | ");
-  const QStringList LKey = FCatalogue->PrimaryKey(aTable);
-  for (qsizetype I = 0; I < LKey.size(); ++I) {
+  for (qsizetype I = 0; I < aKey.size(); ++I) {
     if (I > 0) LResult += QLatin1String(", ");
-    LResult += CommentText(LKey[I]) + QLatin1Char('=') + CommentText(aRow.FieldByName(LKey[I]).TextForm());
+    LResult += CommentText(aKey[I]) + QLatin1Char('=') + CommentText(aRow.FieldByName(aKey[I]).TextForm());
   }
   return LResult;
 }
 
-// The identity: length-prefixed table name and key literals, unambiguous whatever they hold.
+// The description of a row named in the origin of another, worked out once per row.
+QString TSliceExporter::RowDescription(const QString& aTable, const TDbRow& aRow) {
+  const QString LKnown = aRow.Tag(CTagDescription);
+  if (!LKnown.isNull()) return LKnown;
+  const QString LResult = Describe(aTable, FCatalogue->PrimaryKey(aTable), aRow);
+  if (FCatalogue->Caching()) aRow.SetTag(CTagDescription, LResult);
+  return LResult;
+}
+
+namespace {
+
+// Fixed-width pieces of an identity, written as raw UTF-16 units: never parsed, only compared.
+void AppendBits(QString& aOut, std::uint64_t aBits) {
+  const char16_t LUnits[4] = {char16_t(aBits), char16_t(aBits >> 16), char16_t(aBits >> 32), char16_t(aBits >> 48)};
+  aOut.append(reinterpret_cast<const QChar*>(LUnits), 4);
+}
+
+void AppendSize(QString& aOut, qsizetype aSize) { AppendBits(aOut, std::uint64_t(aSize)); }
+
+}  // namespace
+
+// An identity is the table name and each key value in a short exact form, every piece of
+// fixed width or preceded by its length, so that equal identities mean the same row. Equal
+// numbers are one form whatever their scale; a value whose literal cannot be written
+// fails here as its literal would, so that a row fails where it always has.
 void TSliceExporter::AppendIdentityPart(QString& aIdentity, const TValue& aValue, const QString& aColumn) const {
+  if (aValue.IsNull()) {
+    aIdentity += QLatin1Char('n');
+    return;
+  }
+  switch (aValue.Kind()) {
+    case TValueKind::vkInteger:
+      aIdentity += QLatin1Char('i');
+      AppendBits(aIdentity, std::uint64_t(aValue.AsInteger()));
+      return;
+    case TValueKind::vkDecimal: {
+      TDecimal LDecimal = aValue.AsDecimal();
+      while (LDecimal.Scale > 0 && LDecimal.Unscaled % 10 == 0) {
+        LDecimal.Unscaled /= 10;
+        --LDecimal.Scale;
+      }
+      if (LDecimal.Scale > 0) {
+        aIdentity += QLatin1Char('d');
+        aIdentity += QChar(char16_t(LDecimal.Scale));
+      } else {
+        aIdentity += QLatin1Char('i');
+      }
+      AppendBits(aIdentity, std::uint64_t(LDecimal.Unscaled));
+      return;
+    }
+    case TValueKind::vkFloat: {
+      const double LValue = aValue.AsFloat() + 0.0;  // -0 and 0 are one key
+      if (!std::isfinite(LValue)) break;
+      std::uint64_t LBits;
+      std::memcpy(&LBits, &LValue, sizeof LBits);
+      aIdentity += QLatin1Char('f');
+      AppendBits(aIdentity, LBits);
+      return;
+    }
+    case TValueKind::vkDate:
+    case TValueKind::vkTime:
+    case TValueKind::vkTimestamp: {
+      const TTimestamp LStamp = aValue.Kind() == TValueKind::vkDate   ? TTimestamp{aValue.AsDate(), TTime{}}
+                                : aValue.Kind() == TValueKind::vkTime ? TTimestamp{TDate{}, aValue.AsTime()}
+                                                                      : aValue.AsTimestamp();
+      aIdentity += QChar(char16_t(u'a' + int(aValue.Kind())));
+      for (const int LPart : {LStamp.Date.Year, LStamp.Date.Month, LStamp.Date.Day, LStamp.Time.Hour,
+                              LStamp.Time.Minute, LStamp.Time.Second, LStamp.Time.Millisecond})
+        AppendBits(aIdentity, std::uint64_t(std::int64_t(LPart)));
+      return;
+    }
+    case TValueKind::vkText: {
+      const QString& LText = aValue.AsText();
+      for (const QChar LChar : LText)
+        if (LChar.unicode() >= 0x80) {
+          FScratch.clear();
+          FKeyLiterals->AppendLiteral(FScratch, aValue, aColumn);  // fails for text the set cannot hold
+          break;
+        }
+      aIdentity += QLatin1Char('x');
+      AppendSize(aIdentity, LText.size());
+      aIdentity += LText;
+      return;
+    }
+    default:
+      break;
+  }
+  // Everything else, and whatever must fail, as its literal.
   FScratch.clear();
-  FLiterals->AppendLiteral(FScratch, aValue, aColumn);
-  aIdentity += QLatin1Char('|');
-  aIdentity += QString::number(FScratch.size());
-  aIdentity += QLatin1Char(':');
+  FKeyLiterals->AppendLiteral(FScratch, aValue, aColumn);
+  aIdentity += QLatin1Char('l');
+  AppendSize(aIdentity, FScratch.size());
   aIdentity += FScratch;
+}
+
+void TSliceExporter::AppendIdentityTable(QString& aIdentity, const QString& aTable) {
+  aIdentity.reserve(aTable.size() + 64);
+  AppendSize(aIdentity, aTable.size());
+  aIdentity += aTable;
 }
 
 QString TSliceExporter::RowIdentity(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const {
   // A row read ahead had its identity worked out then; a row belongs to one table only.
-  const QString LKnown = aRow.Tag(0);
+  const QString LKnown = aRow.Tag(CTagIdentity);
   if (!LKnown.isNull()) return LKnown;
   QString LIdentity;
-  LIdentity.reserve(aTable.size() + 32);
-  LIdentity += QString::number(aTable.size());
-  LIdentity += QLatin1Char(':');
-  LIdentity += aTable;
+  AppendIdentityTable(LIdentity, aTable);
   for (const QString& LColumn : aKey) AppendIdentityPart(LIdentity, aRow.FieldByName(LColumn).Value(), LColumn);
-  if (FCatalogue->Caching()) aRow.SetTag(0, LIdentity);
+  if (FCatalogue->Caching()) aRow.SetTag(CTagIdentity, LIdentity);
   return LIdentity;
 }
 
@@ -330,41 +555,50 @@ void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QStr
   } LLeave{FVisiting, LIdentity};
 
   if (FDependencies) VisitParents(aTable, aRow);
+  Emit(TWriteItem{aTable, LKey, aRow, aOrigin});
+  FVisited.insert(LIdentity);
+}
 
+// Writes one row: its description, its origin and its statement. A row that fails takes its
+// lines back out; the walk stops there.
+void TSliceExporter::WriteRow(const TWriteItem& aItem) {
+  const QString& LTable = aItem.Table;
+  const TDbRow& LRow = aItem.Row;
+  // Rows the walk read ahead come without their BLOBs: reading them here overlaps the walk.
+  if (FBlobs) FBlobs->Load(LRow);
   // The rows of one table all carry the same columns, so the run cache keeps the text around
   // the values: "UPDATE OR INSERT INTO T (columns) VALUES (" and ") MATCHING (key);".
   TStatementFrame LFrame;
-  const auto LKnown = FStatementFrames.constFind(aTable);
-  if (LKnown != FStatementFrames.constEnd() && LKnown->Fields == aRow.FieldCount()) {
+  const auto LKnown = FStatementFrames.constFind(LTable);
+  if (LKnown != FStatementFrames.constEnd() && LKnown->Fields == LRow.FieldCount()) {
     LFrame = *LKnown;
   } else {
-    LFrame.Fields = aRow.FieldCount();
-    LFrame.Head = QLatin1String("UPDATE OR INSERT INTO ") + TSqlLiterals::QuoteName(aTable) + QLatin1String(" (");
-    for (int I = 0; I < aRow.FieldCount(); ++I) {
+    LFrame.Fields = LRow.FieldCount();
+    LFrame.Head = QLatin1String("UPDATE OR INSERT INTO ") + TSqlLiterals::QuoteName(LTable) + QLatin1String(" (");
+    for (int I = 0; I < LRow.FieldCount(); ++I) {
       if (I > 0) LFrame.Head += QLatin1String(", ");
-      LFrame.Head += TSqlLiterals::QuoteName(aRow.Field(I).Name());
+      LFrame.Head += TSqlLiterals::QuoteName(LRow.Field(I).Name());
     }
     LFrame.Head += QLatin1String(") VALUES (");
     LFrame.Tail = QLatin1String(") MATCHING (");
-    for (qsizetype I = 0; I < LKey.size(); ++I) {
+    for (qsizetype I = 0; I < aItem.Key.size(); ++I) {
       if (I > 0) LFrame.Tail += QLatin1String(", ");
-      LFrame.Tail += TSqlLiterals::QuoteName(LKey[I]);
+      LFrame.Tail += TSqlLiterals::QuoteName(aItem.Key[I]);
     }
     LFrame.Tail += QLatin1String(");");
-    if (FCatalogue->Caching()) FStatementFrames.insert(aTable, LFrame);
+    if (FRunCache) FStatementFrames.insert(LTable, LFrame);
   }
-  // The three lines go straight into the script; a row that fails takes its lines back out.
   const qsizetype LMark = FScript.size();
   try {
     FScript += QLatin1String("-- ");
-    FScript += RowDescription(aTable, aRow);
+    FScript += Describe(LTable, aItem.Key, LRow);
     FScript += QLatin1String("\r\n-- ");
-    FScript += CommentText(aOrigin);
+    FScript += CommentText(aItem.Text);
     FScript += QLatin1String("\r\n");
     const qsizetype LStatement = FScript.size();
     FScript += LFrame.Head;
-    for (int I = 0; I < aRow.FieldCount(); ++I) {
-      const TDbField& LField = aRow.Field(I);
+    for (int I = 0; I < LRow.FieldCount(); ++I) {
+      const TDbField& LField = LRow.Field(I);
       if (I > 0) FScript += QLatin1String(", ");
       FLiterals->AppendLiteral(FScript, LField.Value(), LField.Name());
     }
@@ -372,16 +606,15 @@ void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QStr
     // A UTF-16 unit takes at most three UTF-8 bytes: short statements need no counting.
     const qsizetype LUnits = FScript.size() - LStatement;
     if (LUnits * 3 > CMaxStatement && Utf8Length(QStringView(FScript).mid(LStatement)) > CMaxStatement)
-      throw TCorvaneError("Registro de " + aTable + " excede o limite SQL de 65 KB desta versao. " +
+      throw TCorvaneError("Registro de " + LTable + " excede o limite SQL de 65 KB desta versao. " +
                           "Um pacote com importacao parametrizada sera necessario para BLOBs grandes.");
     FScript += QLatin1String("\r\n");
   } catch (...) {
     FScript.truncate(LMark);
     throw;
   }
-  FVisited.insert(LIdentity);
   ++FCount;
-  if (FProgress) Report("Registro " + QString::number(FCount) + ": " + aTable + " exportado.");
+  if (FProgress) Report("Registro " + QString::number(FCount) + ": " + LTable + " exportado.");
 }
 
 // ---------------------------------------------------------------------------------------
@@ -391,16 +624,13 @@ void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QStr
 // names the parent's whole primary key; empty otherwise.
 QString TSliceExporter::ParentIdentity(const TForeignKey& aForeignKey, int aIndex, const TDbRow& aRow) {
   if (aForeignKey.PrimaryKeyFields.isEmpty()) return {};
-  // Worked out once per row and key: tag 1 + aIndex, empty when there is none.
-  const QString LKnown = aRow.Tag(1 + aIndex);
+  // Worked out once per row and key, empty when there is none.
+  const QString LKnown = aRow.Tag(CTagParents + aIndex);
   if (!LKnown.isNull()) return LKnown;
   QString LIdentity = QStringLiteral("");
   try {
     const QStringList LKey = FCatalogue->PrimaryKey(aForeignKey.ParentTable);
-    LIdentity.reserve(aForeignKey.ParentTable.size() + 32);
-    LIdentity += QString::number(aForeignKey.ParentTable.size());
-    LIdentity += QLatin1Char(':');
-    LIdentity += aForeignKey.ParentTable;
+    AppendIdentityTable(LIdentity, aForeignKey.ParentTable);
     for (qsizetype I = 0; I < LKey.size(); ++I) {
       const TDbField& LField = aRow.FieldByName(aForeignKey.PrimaryKeyFields[I]);
       if (LField.IsNull()) {
@@ -412,7 +642,7 @@ QString TSliceExporter::ParentIdentity(const TForeignKey& aForeignKey, int aInde
   } catch (...) {
     LIdentity = QStringLiteral("");  // the walk itself meets and reports whatever failed here
   }
-  aRow.SetTag(1 + aIndex, LIdentity);
+  aRow.SetTag(CTagParents + aIndex, LIdentity);
   return LIdentity;
 }
 
@@ -420,24 +650,25 @@ void TSliceExporter::VisitParents(const QString& aTable, const TDbRow& aRow) {
   const QList<TForeignKey> LForeignKeys = FCatalogue->ForeignKeys(aTable);
   for (int LIndex = 0; LIndex < LForeignKeys.size(); ++LIndex) {
     const TForeignKey& LForeignKey = LForeignKeys[LIndex];
-    QString LLink;
-    QList<TValue> LValues;
-    QStringList LParentFields;
     bool LHasNull = false;
     for (const TForeignKeyLink& LPair : LForeignKey.Links) {
-      if (!LValues.isEmpty()) LLink += QLatin1String(", ");
-      LLink += LPair.ChildField + QLatin1String(" -> ") + LForeignKey.ParentTable + QLatin1Char('.') + LPair.ParentField;
-      const TDbField& LField = aRow.FieldByName(LPair.ChildField);
-      LHasNull = LHasNull || LField.IsNull();
-      TSqlLiterals::QuoteName(LPair.ParentField);  // an unusable name fails here, as the condition is built
-      LParentFields.append(LPair.ParentField);
-      LValues.append(LField.Value());
+      LHasNull = aRow.FieldByName(LPair.ChildField).IsNull() || LHasNull;
+      TSqlLiterals::CheckName(LPair.ParentField);  // an unusable name fails here, as the condition is built
     }
     if (LHasNull) continue;  // a key with a null column references nothing
     // A parent written before would be skipped by Visit; with the run cache it is not read again.
     if (FCatalogue->Caching()) {
       const QString LParent = ParentIdentity(LForeignKey, LIndex, aRow);
       if (!LParent.isEmpty() && FVisited.contains(LParent)) continue;
+    }
+    QString LLink;
+    QList<TValue> LValues;
+    QStringList LParentFields;
+    for (const TForeignKeyLink& LPair : LForeignKey.Links) {
+      if (!LValues.isEmpty()) LLink += QLatin1String(", ");
+      LLink += LPair.ChildField + QLatin1String(" -> ") + LForeignKey.ParentTable + QLatin1Char('.') + LPair.ParentField;
+      LParentFields.append(LPair.ParentField);
+      LValues.append(aRow.FieldByName(LPair.ChildField).Value());
     }
     const TRowBatch LParent =
         FCatalogue->Lookup(TLookup{LForeignKey.ParentTable, LParentFields, QString(), QStringLiteral("P")}, LValues, true);
@@ -459,7 +690,7 @@ void TSliceExporter::VisitChildren(const QString& aTable, const TDbRow& aRow) {
       throw TCorvaneError("Campos de relacionamento invalidos: " + LChild.TableName);
     // The lookup builds its condition later; an empty column name must fail before the report.
     for (const QString& LColumn : LForeignKey) TSqlLiterals::QuoteName(LColumn);
-    Report("Consultando registros relacionados em " + LChild.TableName + "...");
+    Emit(TWriteItem{QString(), QStringList(), TDbRow(), "Consultando registros relacionados em " + LChild.TableName + "..."});
 
     FCatalogue->Columns(LChild.TableName);  // a table the catalogue refuses fails before the binding
     QList<TValue> LValues;

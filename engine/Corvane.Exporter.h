@@ -83,9 +83,23 @@ public:
 private:
   explicit TSliceExporter(TDbConnection* aConnection);
 
+  // A row to write (Table, its Key, the Row and its origin as Text) or, without Table, a
+  // progress message (Text): what the walk hands to the writer, in order.
+  struct TWriteItem {
+    QString Table;
+    QStringList Key;
+    TDbRow Row;
+    QString Text;
+  };
+  class TWriteQueue;
+
   void Report(const QString& aMessage);
+  void Walk(const std::function<void()>& aWalk);
+  void Emit(TWriteItem&& aItem);
+  void Write(const TWriteItem& aItem);
+  void WriteRow(const TWriteItem& aItem);
+  static QString Describe(const QString& aTable, const QStringList& aKey, const TDbRow& aRow);
   void CheckRelationTree() const;
-  void WriteScript();
   void VisitRows(const QString& aTable, TRowBatch aRows, const QString& aOrigin);
   void Visit(const QString& aTable, const TDbRow& aRow, const QString& aOrigin);
   void VisitParents(const QString& aTable, const TDbRow& aRow);
@@ -93,6 +107,7 @@ private:
   QString RowDescription(const QString& aTable, const TDbRow& aRow);
   QString RowIdentity(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const;
   void AppendIdentityPart(QString& aIdentity, const TValue& aValue, const QString& aColumn) const;
+  static void AppendIdentityTable(QString& aIdentity, const QString& aTable);
   QString ParentIdentity(const TForeignKey& aForeignKey, int aIndex, const TDbRow& aRow);
   void ReadAhead(const QString& aTable, const QList<TDbRow>& aRows, bool aWithRelations, int aDepth,
                  QSet<QString>& aComing);
@@ -109,7 +124,10 @@ private:
   int FCount = 0;
   TSliceProgress FProgress;
   QString FCharacterSet;
-  std::unique_ptr<TSqlLiterals> FLiterals;
+  std::unique_ptr<TSqlLiterals> FLiterals;     // the writer's
+  std::unique_ptr<TSqlLiterals> FKeyLiterals;  // the walk's, for identities: converters are not shared
+  TWriteQueue* FQueue = nullptr;               // set while the walk runs on its own thread
+  TDbBlobReader* FBlobs = nullptr;             // the writer's, meanwhile
   std::unique_ptr<TSliceCatalogue> FCatalogue;
   bool FRunCache = true;
   struct TStatementFrame {
@@ -118,7 +136,7 @@ private:
     QString Tail;
   };
   QHash<QString, TStatementFrame> FStatementFrames;
-  mutable QString FScratch;  // one literal at a time, reused
+  mutable QString FScratch;  // one key literal at a time, reused by the walk
 };
 
 // Comment text: CR, LF and tab written as backslash-r, -n and -t, so a comment stays one line.

@@ -2,9 +2,9 @@
 
 #include "Corvane.Errors.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace Corvane {
 
@@ -39,14 +39,14 @@ TSqlLiterals::TSqlLiterals(const QString& aCharacterSet)
     throw TCorvaneError("Configure CharacterSet da conexao como WIN1252, UTF8, ISO8859_1 ou ASCII.");
 }
 
-QString TSqlLiterals::QuoteName(const QString& aName) {
-  bool LEmpty = true;
+void TSqlLiterals::CheckName(const QString& aName) {
   for (const QChar LChar : aName)
-    if (LChar.unicode() > 0x20) {
-      LEmpty = false;
-      break;
-    }
-  if (LEmpty) throw TCorvaneError("Identificador SQL vazio.");
+    if (LChar.unicode() > 0x20) return;
+  throw TCorvaneError("Identificador SQL vazio.");
+}
+
+QString TSqlLiterals::QuoteName(const QString& aName) {
+  CheckName(aName);
   QString LResult;
   LResult.reserve(aName.size() + 2);
   LResult += QLatin1Char('"');
@@ -58,7 +58,10 @@ QString TSqlLiterals::QuoteName(const QString& aName) {
   return LResult;
 }
 
-QString TSqlLiterals::DecimalText(std::int64_t aUnscaled, int aScale) {
+namespace {
+
+// Decimal digits of an exact decimal, fraction without trailing zeros, into aOut.
+void AppendDecimal(QString& aOut, std::int64_t aUnscaled, int aScale) {
   // Work on the magnitude as unsigned so that the smallest 64-bit value keeps all its digits.
   const bool LNegative = aUnscaled < 0;
   std::uint64_t LMagnitude =
@@ -82,40 +85,68 @@ QString TSqlLiterals::DecimalText(std::int64_t aUnscaled, int aScale) {
     LMagnitude /= 10;
   } while (LMagnitude != 0);
   if (LNegative) *--LAt = '-';
-  return QString::fromLatin1(LAt, LEnd - LAt);
+  aOut += QLatin1StringView(LAt, LEnd - LAt);
+}
+
+// 17 significant digits, rounded to nearest: plain notation for exponents -3..17, else
+// d.dddE±x; trailing zeros of the digits dropped.
+void AppendFloat(QString& aOut, double aValue) {
+  char LScientific[64];  // d.dddddddddddddddde±XX
+  const auto LConverted = std::to_chars(LScientific, LScientific + sizeof LScientific, std::fabs(aValue),
+                                        std::chars_format::scientific, 16);
+  const char* LMark = std::find(LScientific, LConverted.ptr, 'e');
+  char LDigits[24];
+  int LCount = 0;
+  for (const char* LAt = LScientific; LAt < LMark; ++LAt)
+    if (*LAt != '.') LDigits[LCount++] = *LAt;
+  int LExponent = 0;
+  std::from_chars(LMark + 1 + (LMark[1] == '+'), LConverted.ptr, LExponent);
+  ++LExponent;  // value = 0.d1d2... x 10^LExponent
+  while (LCount > 0 && LDigits[LCount - 1] == '0') --LCount;
+  if (LCount == 0) LExponent = 0;
+
+  char LText[64];
+  int LLength = 0;
+  const auto LPut = [&LText, &LLength](char aChar) { LText[LLength++] = aChar; };
+  if (aValue < 0) LPut('-');
+  if (LExponent >= -3 && LExponent <= 17) {
+    if (LExponent <= 0) {
+      LPut('0');
+      if (LCount > 0) {
+        LPut('.');
+        for (int I = 0; I < -LExponent; ++I) LPut('0');
+        for (int I = 0; I < LCount; ++I) LPut(LDigits[I]);
+      }
+    } else {
+      for (int I = 0; I < LExponent; ++I) LPut(I < LCount ? LDigits[I] : '0');
+      if (LCount > LExponent) {
+        LPut('.');
+        for (int I = LExponent; I < LCount; ++I) LPut(LDigits[I]);
+      }
+    }
+  } else {
+    LPut(LDigits[0]);
+    if (LCount > 1) {
+      LPut('.');
+      for (int I = 1; I < LCount; ++I) LPut(LDigits[I]);
+    }
+    LPut('E');
+    LLength = int(std::to_chars(LText + LLength, LText + sizeof LText, LExponent - 1).ptr - LText);
+  }
+  aOut += QLatin1StringView(LText, LLength);
+}
+
+}  // namespace
+
+QString TSqlLiterals::DecimalText(std::int64_t aUnscaled, int aScale) {
+  QString LResult;
+  AppendDecimal(LResult, aUnscaled, aScale);
+  return LResult;
 }
 
 QString TSqlLiterals::FloatText(double aValue) {
-  // 17 significant digits, rounded to nearest by the C library: d.dddddddddddddddde±XX.
-  char LBuffer[64];
-  std::snprintf(LBuffer, sizeof LBuffer, "%.16e", std::fabs(aValue));
-  QString LDigits;
-  int LExponent = 0;
-  {
-    const QString LText = QString::fromLatin1(LBuffer);
-    const qsizetype LMark = LText.indexOf(QLatin1Char('e'));
-    LDigits = LText.left(LMark).remove(QLatin1Char('.'));
-    LExponent = LText.mid(LMark + 1).toInt() + 1;  // value = 0.d1d2... x 10^LExponent
-  }
-  qsizetype LEnd = LDigits.size();
-  while (LEnd > 0 && LDigits[LEnd - 1] == QLatin1Char('0')) --LEnd;
-  LDigits.truncate(LEnd);
-  if (LDigits.isEmpty()) LExponent = 0;
-
-  QString LResult = aValue < 0 ? QStringLiteral("-") : QString();
-  if (LExponent >= -3 && LExponent <= 17) {
-    if (LExponent <= 0) {
-      LResult += QLatin1Char('0');
-      if (!LDigits.isEmpty()) LResult += QLatin1Char('.') + QString(-LExponent, QLatin1Char('0')) + LDigits;
-    } else {
-      LResult += LDigits.left(LExponent).leftJustified(LExponent, QLatin1Char('0'));
-      if (LDigits.size() > LExponent) LResult += QLatin1Char('.') + LDigits.mid(LExponent);
-    }
-  } else {
-    LResult += LDigits[0];
-    if (LDigits.size() > 1) LResult += QLatin1Char('.') + LDigits.mid(1);
-    LResult += QLatin1Char('E') + QString::number(LExponent - 1);
-  }
+  QString LResult;
+  AppendFloat(LResult, aValue);
   return LResult;
 }
 
@@ -174,13 +205,13 @@ void TSqlLiterals::AppendLiteral(QString& aOut, const TValue& aValue, const QStr
       AppendInteger(aOut, aValue.AsInteger());
       return;
     case TValueKind::vkDecimal:
-      aOut += DecimalText(aValue.AsDecimal().Unscaled, aValue.AsDecimal().Scale);
+      AppendDecimal(aOut, aValue.AsDecimal().Unscaled, aValue.AsDecimal().Scale);
       return;
     case TValueKind::vkFloat:
       // SQL has no literal for infinities or NaN; writing one would break the replay.
       if (!std::isfinite(aValue.AsFloat()))
         throw TCorvaneError("Valor de ponto flutuante nao finito no campo " + aFieldName + ".");
-      aOut += FloatText(aValue.AsFloat());
+      AppendFloat(aOut, aValue.AsFloat());
       return;
     case TValueKind::vkDate:
       aOut += QLatin1String("DATE '");

@@ -22,6 +22,8 @@ public:
   void AppendLiteral(QString& aOut, const TValue& aValue, const QString& aFieldName) const;
   QString TextLiteral(const QString& aText) const;
   static QString QuoteName(const QString& aName);
+  // Fails as QuoteName does for a name it cannot quote, without building the quoted text.
+  static void CheckName(const QString& aName);
 
   // Pieces that need no character set, exposed for their own tests.
   static QString DecimalText(std::int64_t aUnscaled, int aScale);
