@@ -196,6 +196,8 @@ QString TSqlLiterals::Literal(const TValue& aValue, const QString& aFieldName) c
 }
 
 void TSqlLiterals::AppendLiteral(QString& aOut, const TValue& aValue, const QString& aFieldName) const {
+  // No value at all (a BLOB never read, say) has no literal; writing one would lose data.
+  if (aValue.IsUnassigned()) throw TCorvaneError("Campo sem valor: " + aFieldName + ".");
   if (aValue.IsNull()) {
     aOut += QLatin1String("NULL");
     return;

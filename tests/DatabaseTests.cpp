@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <limits>
+#include <thread>
 
 namespace Corvane {
 // Readable failures: kind, state and text form instead of the object's bytes.
@@ -260,6 +261,47 @@ TEST_P(KindsTest, BlobsArriveWholeWhateverTheirSize) {
   EXPECT_TRUE(LQuery.Eof());
   EXPECT_EQ(LongText().size(), 100000);
   EXPECT_EQ(LongBytes().size(), 100000);
+}
+
+TEST_P(KindsTest, DeferredBlobsAreReadLaterOnAnotherThreadAsTheyWouldHaveBeen) {
+  auto LConnection = Connect(GetParam());
+  const QString LSql = "SELECT ID, C_TBLOB, C_BBLOB FROM KINDS WHERE ID IN (1, 3, 10, 11, 12) ORDER BY ID";
+  std::vector<TDbRow> LEager, LDeferred;
+  {
+    TDbQuery LQuery(*LConnection);
+    LQuery.SetSQL(LSql);
+    for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) LEager.push_back(LQuery.CurrentRow());
+  }
+  TDbQuery LQuery(*LConnection);
+  LQuery.SetSQL(LSql);
+  LQuery.SetDeferBlobs(true);
+  for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) LDeferred.push_back(LQuery.CurrentRow());
+  ASSERT_EQ(LDeferred.size(), LEager.size());
+  // Not read yet: the fields hold no value at all, except a null BLOB, which has no content.
+  EXPECT_TRUE(LDeferred[0].Field(1).Value().IsUnassigned());
+  EXPECT_TRUE(LDeferred[1].Field(1).IsNull());
+
+  // Read on another thread while this one keeps the attachment busy with a query of its own.
+  std::thread LWriter([&LConnection, &LDeferred]() {
+    TDbBlobReader LReader(*LConnection);
+    for (const TDbRow& LRow : LDeferred) LReader.Load(LRow);
+    for (const TDbRow& LRow : LDeferred) LReader.Load(LRow);  // once read, nothing is read again
+  });
+  TDbQuery LBusy(*LConnection);
+  LBusy.SetSQL("SELECT C_TBLOB FROM KINDS");
+  for (int I = 0; I < 50; ++I)
+    for (LBusy.Open(); !LBusy.Eof(); LBusy.Next()) LBusy.Field(0);
+  LWriter.join();
+  for (std::size_t I = 0; I < LEager.size(); ++I)
+    for (int F = 1; F <= 2; ++F)
+      EXPECT_TRUE(LDeferred[I].Field(F).Value() == LEager[I].Field(F).Value()) << "row " << I << " field " << F;
+
+  // Identifiers live only as long as the transaction that fetched them.
+  LQuery.Open();
+  const TDbRow LLate = LQuery.CurrentRow();
+  LConnection->Rollback();
+  TDbBlobReader LReader(*LConnection);
+  EXPECT_THROW(LReader.Load(LLate), TCorvaneError);
 }
 
 INSTANTIATE_TEST_SUITE_P(Connections, KindsTest, ::testing::Values("WIN1252", "UTF8"));

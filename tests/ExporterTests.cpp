@@ -625,3 +625,56 @@ TEST(ExporterDanglingTest, AMissingParentFailsUnlessDependenciesAreOff) {
   LExporter->Dependencies(false);
   EXPECT_TRUE(LExporter->Generate().contains("-- C | ID=1\r\n"));
 }
+
+// The rows are written on the caller's thread while the walk runs ahead on its own: a row
+// that cannot be written, far into a long relation, must still stop the run right there.
+TEST(ExporterWriterTest, ARowThatCannotBeWrittenStopsTheRunWhereItWouldAlone) {
+  TTestDatabase LDatabase("writer-stop",
+                          "CREATE TABLE P (ID INTEGER NOT NULL PRIMARY KEY);\n"
+                          "CREATE TABLE K (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(10));\n"
+                          "CREATE TABLE C (ID INTEGER NOT NULL PRIMARY KEY, P_ID INTEGER, K_ID INTEGER, B BLOB SUB_TYPE TEXT,\n"
+                          "  CONSTRAINT FK_C_P FOREIGN KEY (P_ID) REFERENCES P (ID),\n"
+                          "  CONSTRAINT FK_C_K FOREIGN KEY (K_ID) REFERENCES K (ID));\n");
+  LDatabase.Execute("INSERT INTO P VALUES (1);\n"
+                    "SET TERM ^;\n"
+                    "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN\n"
+                    "  WHILE (I <= 900) DO BEGIN\n"
+                    "    INSERT INTO K VALUES (:I, 'k' || :I);\n"
+                    "    INSERT INTO C VALUES (:I, 1, :I, IIF(MOD(:I, 3) = 0, 'nota ' || :I, NULL));\n"
+                    "    I = I + 1;\n"
+                    "  END\n"
+                    "END^\n"
+                    "SET TERM ;^\n"
+                    "UPDATE C SET B = (SELECT LIST(LPAD('', 100, 'x'), '') FROM K WHERE ID <= 700) WHERE ID = 500;\n");
+  const auto LRun = [&LDatabase](bool aCache, const QString& aFile) {
+    auto LConnection = LDatabase.Connect();
+    auto LExporter = TSliceExporter::Create(LConnection.get());
+    LExporter->Table("P")->IncludeChildren("C", "P_ID", "ID")->Key("ID", TValue::Integer(1));
+    LExporter->SetRunCache(aCache);
+    QStringList LMessages;
+    LExporter->Progress([&LMessages](const QString& aMessage) { LMessages << aMessage; });
+    try {
+      LExporter->SaveToFile(aFile);
+    } catch (const TCorvaneError& LError) {
+      LMessages << "ERRO: " + LError.Message();
+    }
+    EXPECT_FALSE(LConnection->InTransaction());
+    return LMessages;
+  };
+  QTemporaryDir LDir;
+  const QStringList LPlain = LRun(false, LDir.filePath("plain.sql"));
+  const QStringList LCached = LRun(true, LDir.filePath("cached.sql"));
+  ASSERT_TRUE(LPlain.last().startsWith("ERRO: Registro de C excede o limite SQL de 65 KB")) << LPlain.last().toStdString();
+  EXPECT_EQ(LPlain[LPlain.size() - 2], "Registro 1000: K exportado.");  // P, K and C of each row before, its K
+  EXPECT_EQ(LCached, LPlain);
+  EXPECT_FALSE(QFile::exists(LDir.filePath("cached.sql")));
+
+  // Without the oversized row, both write the same script, BLOBs included.
+  LDatabase.Execute("UPDATE C SET B = 'curta' WHERE ID = 500;\n");
+  EXPECT_EQ(LRun(true, LDir.filePath("cached.sql")), LRun(false, LDir.filePath("plain.sql")));
+  QFile LPlainFile(LDir.filePath("plain.sql")), LCachedFile(LDir.filePath("cached.sql"));
+  ASSERT_TRUE(LPlainFile.open(QIODevice::ReadOnly) && LCachedFile.open(QIODevice::ReadOnly));
+  const QByteArray LScript = LPlainFile.readAll();
+  EXPECT_TRUE(LScript.contains("-- Registros exportados: 1801"));
+  EXPECT_EQ(LCachedFile.readAll(), LScript);
+}

@@ -30,8 +30,9 @@ TEST(Literals, NullOfEveryKindIsNull) {
     EXPECT_EQ(Lit("WIN1252", TValue::Null(LKind)), "NULL");
 }
 
-TEST(Literals, BooleanAndNonFiniteAreRefused) {
+TEST(Literals, BooleanNonFiniteAndMissingValuesAreRefused) {
   EXPECT_EQ(ErrorOf([] { Lit("UTF8", TValue::Boolean(true)); }), "Tipo nao suportado no campo F");
+  EXPECT_EQ(ErrorOf([] { Lit("UTF8", TValue()); }), "Campo sem valor: F.");
   EXPECT_EQ(ErrorOf([] { Lit("UTF8", TValue::Float(std::numeric_limits<double>::infinity())); }),
             "Valor de ponto flutuante nao finito no campo F.");
   EXPECT_EQ(ErrorOf([] { Lit("UTF8", TValue::Float(std::nan(""))); }),
@@ -60,7 +61,8 @@ TEST(Literals, FloatsUseSeventeenDigitsAndPlainOrScientificForm) {
       {0.0001, "0.0001"}, {0.00001, "1.0000000000000001E-5"},  {-2.5e20, "-2.5E20"},
       {0.0, "0"},         {-0.0, "0"},        {double(0.1f), "0.10000000149011612"},
       {123.456, "123.456"},                   {0x1p-20, "9.5367431640625E-7"},
-      {12345678901234567890.0, "1.2345678901234567E19"}};
+      {12345678901234567890.0, "1.2345678901234567E19"},
+      {5e-324, "4.9406564584124654E-324"},    {-1.7976931348623157e308, "-1.7976931348623157E308"}};
   for (const auto& [LValue, LText] : LCases) EXPECT_EQ(Lit("UTF8", TValue::Float(LValue)), LText) << LText;
 }
 
