@@ -217,6 +217,13 @@ QString TSliceCatalogue::LookupKey(const TLookup& aLookup, const QList<TValue>& 
   LKey += aLookup.Filter;
   LKey += QChar(0x1F);
   LKey += aLookup.Prefix;
+  return aValues.isEmpty() ? LKey : ValuesKey(LKey, aValues);
+}
+
+QString TSliceCatalogue::ValuesKey(const QString& aShape, const QList<TValue>& aValues) {
+  QString LKey;
+  LKey.reserve(aShape.size() + 16 * aValues.size());
+  LKey += aShape;
   for (const TValue& LValue : aValues) AppendValueKey(LKey, LValue);
   return LKey;
 }
@@ -255,8 +262,9 @@ QList<TDbRow> TSliceCatalogue::ReadAhead(const TLookup& aLookup, const QList<QLi
     QList<QList<TValue>> LTuples;
     QList<QString> LKeys;
     QSet<QString> LSeen;
+    const QString LShape = LookupKey(aLookup, {});
     for (const QList<TValue>& LTuple : aTuples) {
-      const QString LKey = LookupKey(aLookup, LTuple);
+      const QString LKey = ValuesKey(LShape, LTuple);
       if (FAhead.contains(LKey) || LSeen.contains(LKey)) continue;
       LSeen.insert(LKey);
       LTuples.append(LTuple);
@@ -269,10 +277,9 @@ QList<TDbRow> TSliceCatalogue::ReadAhead(const TLookup& aLookup, const QList<QLi
       // One branch per tuple, each with the very condition of a lone lookup, tagged with
       // its number: every branch delivers the rows that lookup would, in the same order.
       // The text for a batch of a given size is built once per run.
-      const QString LShape = LookupKey(aLookup, {}) + QLatin1Char('#') +
-                             QString::number(qMin<qsizetype>(CBranches, LTuples.size() - LNext));
-      QString LSql = FUnionSql.value(LShape);
-      qsizetype LCount = FUnionCount.value(LShape);
+      const QString LSize = LShape + QLatin1Char('#') + QString::number(qMin<qsizetype>(CBranches, LTuples.size() - LNext));
+      QString LSql = FUnionSql.value(LSize);
+      qsizetype LCount = FUnionCount.value(LSize);
       if (LSql.isEmpty()) {
         while (LNext + LCount < LTuples.size() && LCount < CBranches) {
           const QString LBranch = QLatin1String("SELECT ") + LColumns + QLatin1String(", ") +
@@ -284,8 +291,8 @@ QList<TDbRow> TSliceCatalogue::ReadAhead(const TLookup& aLookup, const QList<QLi
           LSql += LBranch;
           ++LCount;
         }
-        FUnionSql.insert(LShape, LSql);
-        FUnionCount.insert(LShape, LCount);
+        FUnionSql.insert(LSize, LSql);
+        FUnionCount.insert(LSize, LCount);
       }
       TLease LQuery = Query(LSql);
       for (qsizetype B = 0; B < LCount; ++B) {

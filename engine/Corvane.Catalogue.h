@@ -94,7 +94,9 @@ public:
 private:
   friend class TLease;
   void Return(std::unique_ptr<TDbQuery> aQuery) noexcept;
+  // The key of a lookup's rows among those read ahead: its shape, then its values.
   QString LookupKey(const TLookup& aLookup, const QList<TValue>& aValues) const;
+  static QString ValuesKey(const QString& aShape, const QList<TValue>& aValues);
   // "B<branch>_<column>": the parameter names of read-ahead queries, made once.
   const QString& BranchParam(qsizetype aBranch, qsizetype aColumn);
 

@@ -124,7 +124,8 @@ ISliceExporterPtr TSliceExporter::IncludeChildren(const QString& aTable, const Q
 ISliceExporterPtr TSliceExporter::IncludeRelated(const QString& aParentTable, const QString& aTable,
                                                  const QString& aForeignKeys, const QString& aParentKeys,
                                                  const QString& aFilter) {
-  FChildren.append(TChild{aParentTable, aTable, aForeignKeys, aParentKeys, aFilter});
+  FChildren.append(TChild{aParentTable, aTable, aForeignKeys, aParentKeys, aFilter, ParseNameList(aForeignKeys),
+                          ParseNameList(aParentKeys), "Consultando registros relacionados em " + aTable + "..."});
   return shared_from_this();
 }
 
@@ -547,12 +548,11 @@ void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QStr
     throw TCorvaneError("Dependencia ciclica encontrada em " + aTable + ". Exportacao cancelada.");
   if (FVisiting.size() >= CMaxChain) throw TCorvaneError("Limite de profundidade das dependencias atingido.");
 
-  FVisiting.insert(LIdentity);
+  FVisiting.append(LIdentity);
   struct TLeave {
-    QSet<QString>& FSet;
-    const QString& FIdentity;
-    ~TLeave() { FSet.remove(FIdentity); }
-  } LLeave{FVisiting, LIdentity};
+    QStringList& FChain;
+    ~TLeave() { FChain.removeLast(); }
+  } LLeave{FVisiting};
 
   if (FDependencies) VisitParents(aTable, aRow);
   Emit(TWriteItem{aTable, LKey, aRow, aOrigin});
@@ -684,13 +684,13 @@ void TSliceExporter::VisitParents(const QString& aTable, const TDbRow& aRow) {
 void TSliceExporter::VisitChildren(const QString& aTable, const TDbRow& aRow) {
   for (const TChild& LChild : std::as_const(FChildren)) {
     if (LChild.ParentTable != aTable) continue;
-    const QStringList LForeignKey = ParseNameList(LChild.ForeignKey);
-    const QStringList LParentKey = ParseNameList(LChild.ParentKey);
+    const QStringList& LForeignKey = LChild.ForeignKeyFields;
+    const QStringList& LParentKey = LChild.ParentKeyFields;
     if (LForeignKey.isEmpty() || LForeignKey.size() != LParentKey.size())
       throw TCorvaneError("Campos de relacionamento invalidos: " + LChild.TableName);
     // The lookup builds its condition later; an empty column name must fail before the report.
-    for (const QString& LColumn : LForeignKey) TSqlLiterals::QuoteName(LColumn);
-    Emit(TWriteItem{QString(), QStringList(), TDbRow(), "Consultando registros relacionados em " + LChild.TableName + "..."});
+    for (const QString& LColumn : LForeignKey) TSqlLiterals::CheckName(LColumn);
+    Emit(TWriteItem{QString(), QStringList(), TDbRow(), LChild.Message});
 
     FCatalogue->Columns(LChild.TableName);  // a table the catalogue refuses fails before the binding
     QList<TValue> LValues;
@@ -749,8 +749,8 @@ void TSliceExporter::ReadAhead(const QString& aTable, const QList<TDbRow>& aRows
   if (!aWithRelations) return;
   for (const TChild& LChild : std::as_const(FChildren)) {
     if (LChild.ParentTable != aTable) continue;
-    const QStringList LForeignKey = ParseNameList(LChild.ForeignKey);
-    const QStringList LParentKey = ParseNameList(LChild.ParentKey);
+    const QStringList& LForeignKey = LChild.ForeignKeyFields;
+    const QStringList& LParentKey = LChild.ParentKeyFields;
     if (LForeignKey.isEmpty() || LForeignKey.size() != LParentKey.size()) continue;
     QList<QList<TValue>> LTuples;
     try {

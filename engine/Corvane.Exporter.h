@@ -56,6 +56,10 @@ public:
     QString ForeignKey;
     QString ParentKey;
     QString Filter;
+    // Worked out once when configured: the two column lists and the message of its walk.
+    QStringList ForeignKeyFields;
+    QStringList ParentKeyFields;
+    QString Message;
   };
 
   // aConnection is not owned and must outlive every run.
@@ -119,7 +123,7 @@ private:
   QList<TChild> FChildren;
   bool FDependencies = true;
   QSet<QString> FVisited;
-  QSet<QString> FVisiting;
+  QStringList FVisiting;  // the chain of rows being written, innermost last
   QString FScript;  // the lines written so far, each ended by CR LF
   int FCount = 0;
   TSliceProgress FProgress;
