@@ -440,12 +440,20 @@ QString TSliceExporter::RowDescription(const QString& aTable, const TDbRow& aRow
 namespace {
 
 // Fixed-width pieces of an identity, written as raw UTF-16 units: never parsed, only compared.
-void AppendBits(QString& aOut, std::uint64_t aBits) {
+void AppendBits(TSliceExporter::TIdentityText& aOut, std::uint64_t aBits) {
   const char16_t LUnits[4] = {char16_t(aBits), char16_t(aBits >> 16), char16_t(aBits >> 32), char16_t(aBits >> 48)};
-  aOut.append(reinterpret_cast<const QChar*>(LUnits), 4);
+  aOut.append(LUnits, 4);
 }
 
-void AppendSize(QString& aOut, qsizetype aSize) { AppendBits(aOut, std::uint64_t(aSize)); }
+void AppendSize(TSliceExporter::TIdentityText& aOut, qsizetype aSize) { AppendBits(aOut, std::uint64_t(aSize)); }
+
+void AppendText(TSliceExporter::TIdentityText& aOut, const QString& aText) {
+  aOut.append(reinterpret_cast<const char16_t*>(aText.utf16()), aText.size());
+}
+
+QString IdentityString(const TSliceExporter::TIdentityText& aText) {
+  return QString(reinterpret_cast<const QChar*>(aText.constData()), aText.size());
+}
 
 }  // namespace
 
@@ -453,14 +461,14 @@ void AppendSize(QString& aOut, qsizetype aSize) { AppendBits(aOut, std::uint64_t
 // fixed width or preceded by its length, so that equal identities mean the same row. Equal
 // numbers are one form whatever their scale; a value whose literal cannot be written
 // fails here as its literal would, so that a row fails where it always has.
-void TSliceExporter::AppendIdentityPart(QString& aIdentity, const TValue& aValue, const QString& aColumn) const {
+void TSliceExporter::AppendIdentityPart(TIdentityText& aIdentity, const TValue& aValue, const QString& aColumn) const {
   if (aValue.IsNull()) {
-    aIdentity += QLatin1Char('n');
+    aIdentity.append(u'n');
     return;
   }
   switch (aValue.Kind()) {
     case TValueKind::vkInteger:
-      aIdentity += QLatin1Char('i');
+      aIdentity.append(u'i');
       AppendBits(aIdentity, std::uint64_t(aValue.AsInteger()));
       return;
     case TValueKind::vkDecimal: {
@@ -470,10 +478,10 @@ void TSliceExporter::AppendIdentityPart(QString& aIdentity, const TValue& aValue
         --LDecimal.Scale;
       }
       if (LDecimal.Scale > 0) {
-        aIdentity += QLatin1Char('d');
-        aIdentity += QChar(char16_t(LDecimal.Scale));
+        aIdentity.append(u'd');
+        aIdentity.append(char16_t(LDecimal.Scale));
       } else {
-        aIdentity += QLatin1Char('i');
+        aIdentity.append(u'i');
       }
       AppendBits(aIdentity, std::uint64_t(LDecimal.Unscaled));
       return;
@@ -483,7 +491,7 @@ void TSliceExporter::AppendIdentityPart(QString& aIdentity, const TValue& aValue
       if (!std::isfinite(LValue)) break;
       std::uint64_t LBits;
       std::memcpy(&LBits, &LValue, sizeof LBits);
-      aIdentity += QLatin1Char('f');
+      aIdentity.append(u'f');
       AppendBits(aIdentity, LBits);
       return;
     }
@@ -493,7 +501,7 @@ void TSliceExporter::AppendIdentityPart(QString& aIdentity, const TValue& aValue
       const TTimestamp LStamp = aValue.Kind() == TValueKind::vkDate   ? TTimestamp{aValue.AsDate(), TTime{}}
                                 : aValue.Kind() == TValueKind::vkTime ? TTimestamp{TDate{}, aValue.AsTime()}
                                                                       : aValue.AsTimestamp();
-      aIdentity += QChar(char16_t(u'a' + int(aValue.Kind())));
+      aIdentity.append(char16_t(u'a' + int(aValue.Kind())));
       for (const int LPart : {LStamp.Date.Year, LStamp.Date.Month, LStamp.Date.Day, LStamp.Time.Hour,
                               LStamp.Time.Minute, LStamp.Time.Second, LStamp.Time.Millisecond})
         AppendBits(aIdentity, std::uint64_t(std::int64_t(LPart)));
@@ -507,9 +515,9 @@ void TSliceExporter::AppendIdentityPart(QString& aIdentity, const TValue& aValue
           FKeyLiterals->AppendLiteral(FScratch, aValue, aColumn);  // fails for text the set cannot hold
           break;
         }
-      aIdentity += QLatin1Char('x');
+      aIdentity.append(u'x');
       AppendSize(aIdentity, LText.size());
-      aIdentity += LText;
+      AppendText(aIdentity, LText);
       return;
     }
     default:
@@ -518,24 +526,24 @@ void TSliceExporter::AppendIdentityPart(QString& aIdentity, const TValue& aValue
   // Everything else, and whatever must fail, as its literal.
   FScratch.clear();
   FKeyLiterals->AppendLiteral(FScratch, aValue, aColumn);
-  aIdentity += QLatin1Char('l');
+  aIdentity.append(u'l');
   AppendSize(aIdentity, FScratch.size());
-  aIdentity += FScratch;
+  AppendText(aIdentity, FScratch);
 }
 
-void TSliceExporter::AppendIdentityTable(QString& aIdentity, const QString& aTable) {
-  aIdentity.reserve(aTable.size() + 64);
+void TSliceExporter::AppendIdentityTable(TIdentityText& aIdentity, const QString& aTable) {
   AppendSize(aIdentity, aTable.size());
-  aIdentity += aTable;
+  AppendText(aIdentity, aTable);
 }
 
 QString TSliceExporter::RowIdentity(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const {
   // A row read ahead had its identity worked out then; a row belongs to one table only.
   const QString LKnown = aRow.Tag(CTagIdentity);
   if (!LKnown.isNull()) return LKnown;
-  QString LIdentity;
-  AppendIdentityTable(LIdentity, aTable);
-  for (const QString& LColumn : aKey) AppendIdentityPart(LIdentity, aRow.FieldByName(LColumn).Value(), LColumn);
+  TIdentityText LText;
+  AppendIdentityTable(LText, aTable);
+  for (const QString& LColumn : aKey) AppendIdentityPart(LText, aRow.FieldByName(LColumn).Value(), LColumn);
+  const QString LIdentity = IdentityString(LText);
   if (FCatalogue->Caching()) aRow.SetTag(CTagIdentity, LIdentity);
   return LIdentity;
 }
@@ -630,17 +638,17 @@ QString TSliceExporter::ParentIdentity(const TForeignKey& aForeignKey, int aInde
   QString LIdentity = QStringLiteral("");
   try {
     const QStringList LKey = FCatalogue->PrimaryKey(aForeignKey.ParentTable);
-    AppendIdentityTable(LIdentity, aForeignKey.ParentTable);
-    for (qsizetype I = 0; I < LKey.size(); ++I) {
+    TIdentityText LText;
+    AppendIdentityTable(LText, aForeignKey.ParentTable);
+    bool LHasNull = false;
+    for (qsizetype I = 0; I < LKey.size() && !LHasNull; ++I) {
       const TDbField& LField = aRow.FieldByName(aForeignKey.PrimaryKeyFields[I]);
-      if (LField.IsNull()) {
-        LIdentity = QStringLiteral("");
-        break;
-      }
-      AppendIdentityPart(LIdentity, LField.Value(), LKey[I]);
+      LHasNull = LField.IsNull();
+      if (!LHasNull) AppendIdentityPart(LText, LField.Value(), LKey[I]);
     }
+    if (!LHasNull) LIdentity = IdentityString(LText);
   } catch (...) {
-    LIdentity = QStringLiteral("");  // the walk itself meets and reports whatever failed here
+    // the walk itself meets and reports whatever failed here
   }
   aRow.SetTag(CTagParents + aIndex, LIdentity);
   return LIdentity;

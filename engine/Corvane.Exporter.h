@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QVarLengthArray>
 #include <functional>
 #include <memory>
 
@@ -80,6 +81,9 @@ public:
   QString Generate() override;
   void SaveToFile(const QString& aFileName) override;
 
+  // A row's identity while it is built: on the stack, one allocation when done.
+  using TIdentityText = QVarLengthArray<char16_t, 128>;
+
   // Within one read-only snapshot the catalogue cannot change, so a run keeps catalogue
   // answers and prepared statements until it ends. Off: every lookup queries again.
   void SetRunCache(bool aEnabled) { FRunCache = aEnabled; }
@@ -110,8 +114,8 @@ private:
   void VisitChildren(const QString& aTable, const TDbRow& aRow);
   QString RowDescription(const QString& aTable, const TDbRow& aRow);
   QString RowIdentity(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const;
-  void AppendIdentityPart(QString& aIdentity, const TValue& aValue, const QString& aColumn) const;
-  static void AppendIdentityTable(QString& aIdentity, const QString& aTable);
+  void AppendIdentityPart(TIdentityText& aIdentity, const TValue& aValue, const QString& aColumn) const;
+  static void AppendIdentityTable(TIdentityText& aIdentity, const QString& aTable);
   QString ParentIdentity(const TForeignKey& aForeignKey, int aIndex, const TDbRow& aRow);
   void ReadAhead(const QString& aTable, const QList<TDbRow>& aRows, bool aWithRelations, int aDepth,
                  QSet<QString>& aComing);
