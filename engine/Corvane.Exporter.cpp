@@ -13,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -328,33 +329,46 @@ void TSliceExporter::Walk(const std::function<void()>& aWalk) {
   }
   TWriteQueue LQueue;
   TDbBlobReader LBlobs(*FConnection);
-  FQueue = &LQueue;
-  FBlobs = &LBlobs;
-  std::thread LWalker([this, &aWalk, &LQueue]() {
-    std::exception_ptr LError;
-    try {
-      aWalk();
-    } catch (const TWriteQueue::TStopped&) {
-    } catch (...) {
-      LError = std::current_exception();  // reported after the rows the walk handed over before it
-    }
-    try {
-      LQueue.Flush();
-    } catch (const TWriteQueue::TStopped&) {
-    }
-    LQueue.Finish(LError);
-  });
-  struct TJoin {
+  struct TReset {
     TSliceExporter* FExporter;
+    ~TReset() {
+      FExporter->FQueue = nullptr;
+      FExporter->FBlobs = nullptr;
+    }
+  } LReset{this};
+  FBlobs = &LBlobs;
+  FQueue = &LQueue;
+  std::thread LWalker;
+  try {
+    LWalker = std::thread([&aWalk, &LQueue]() {
+      std::exception_ptr LError;
+      try {
+        aWalk();
+      } catch (const TWriteQueue::TStopped&) {
+      } catch (...) {
+        LError = std::current_exception();  // reported after the rows the walk handed over before it
+      }
+      try {
+        LQueue.Flush();
+      } catch (const TWriteQueue::TStopped&) {
+      } catch (...) {
+        if (!LError) LError = std::current_exception();
+      }
+      LQueue.Finish(LError);
+    });
+  } catch (const std::system_error&) {
+    FQueue = nullptr;  // no thread to spare: the walk writes each row as it goes
+    aWalk();
+    return;
+  }
+  struct TJoin {
     TWriteQueue& FQueue;
     std::thread& FThread;
     ~TJoin() {
       FQueue.Stop();
       FThread.join();
-      FExporter->FQueue = nullptr;
-      FExporter->FBlobs = nullptr;
     }
-  } LJoin{this, LQueue, LWalker};
+  } LJoin{LQueue, LWalker};
   std::vector<TWriteItem> LChunk;
   while (LQueue.Take(LChunk))
     for (const TWriteItem& LItem : LChunk) Write(LItem);
