@@ -190,14 +190,16 @@ void TSliceExporter::CheckRelationTree() const {
 
 namespace {
 
-void AppendLine(QString& aScript, const QString& aLine) {
-  aScript += aLine;
-  aScript += QLatin1String("\r\n");
+void AppendLine(QByteArray& aScript, const QString& aLine) {
+  aScript += aLine.toUtf8();
+  aScript += "\r\n";
 }
 
 }  // namespace
 
-QString TSliceExporter::Generate() {
+QString TSliceExporter::Generate() { return QString::fromUtf8(RunScript()); }
+
+QByteArray TSliceExporter::RunScript() {
   if (FTable.isEmpty() || FKeys.isEmpty()) throw TCorvaneError("Informe tabela e chave antes de gerar o script.");
   if (FConnection->InTransaction())
     throw TCorvaneError("Utilize uma conexao sem transacao ativa para exportar.");
@@ -248,7 +250,7 @@ QString TSliceExporter::Generate() {
   AppendLine(FScript, QStringLiteral("COMMIT;"));
   Report("Total de registros exportados: " + QString::number(FCount));
   LGuard.Finish();
-  return std::exchange(FScript, QString());  // nothing else reads the lines of a finished run
+  return std::exchange(FScript, QByteArray());  // nothing else reads the lines of a finished run
 }
 
 // ---------------------------------------------------------------------------------------
@@ -610,31 +612,29 @@ void TSliceExporter::WriteRow(const TWriteItem& aItem) {
     LFrame.Tail += QLatin1String(");");
     if (FRunCache) FStatementFrames.insert(LTable, LFrame);
   }
-  const qsizetype LMark = FScript.size();
-  try {
-    FScript += QLatin1String("-- ");
-    FScript += Describe(LTable, aItem.Key, LRow);
-    FScript += QLatin1String("\r\n-- ");
-    FScript += CommentText(aItem.Text);
-    FScript += QLatin1String("\r\n");
-    const qsizetype LStatement = FScript.size();
-    FScript += LFrame.Head;
-    for (int I = 0; I < LRow.FieldCount(); ++I) {
-      const TDbField& LField = LRow.Field(I);
-      if (I > 0) FScript += QLatin1String(", ");
-      FLiterals->AppendLiteral(FScript, LField.Value(), LField.Name());
-    }
-    FScript += LFrame.Tail;
-    // A UTF-16 unit takes at most three UTF-8 bytes: short statements need no counting.
-    const qsizetype LUnits = FScript.size() - LStatement;
-    if (LUnits * 3 > CMaxStatement && Utf8Length(QStringView(FScript).mid(LStatement)) > CMaxStatement)
-      throw TCorvaneError("Registro de " + LTable + " excede o limite SQL de 65 KB desta versao. " +
-                          "Um pacote com importacao parametrizada sera necessario para BLOBs grandes.");
-    FScript += QLatin1String("\r\n");
-  } catch (...) {
-    FScript.truncate(LMark);
-    throw;
+  // The three lines are made apart and join the script, as UTF-8, only once complete.
+  QString& LLines = FRowLines;
+  LLines.clear();
+  LLines += QLatin1String("-- ");
+  LLines += Describe(LTable, aItem.Key, LRow);
+  LLines += QLatin1String("\r\n-- ");
+  LLines += CommentText(aItem.Text);
+  LLines += QLatin1String("\r\n");
+  const qsizetype LStatement = LLines.size();
+  LLines += LFrame.Head;
+  for (int I = 0; I < LRow.FieldCount(); ++I) {
+    const TDbField& LField = LRow.Field(I);
+    if (I > 0) LLines += QLatin1String(", ");
+    FLiterals->AppendLiteral(LLines, LField.Value(), LField.Name());
   }
+  LLines += LFrame.Tail;
+  // A UTF-16 unit takes at most three UTF-8 bytes: short statements need no counting.
+  const qsizetype LUnits = LLines.size() - LStatement;
+  if (LUnits * 3 > CMaxStatement && Utf8Length(QStringView(LLines).mid(LStatement)) > CMaxStatement)
+    throw TCorvaneError("Registro de " + LTable + " excede o limite SQL de 65 KB desta versao. " +
+                        "Um pacote com importacao parametrizada sera necessario para BLOBs grandes.");
+  LLines += QLatin1String("\r\n");
+  FScript += LLines.toUtf8();
   ++FCount;
   if (FProgress) Report("Registro " + QString::number(FCount) + ": " + LTable + " exportado.");
 }
@@ -835,7 +835,7 @@ QStringList ParseNameList(const QString& aList) {
 // Saving: the script reaches the target only once it is complete.
 
 void TSliceExporter::SaveToFile(const QString& aFileName) {
-  const QString LScript = Generate();
+  const QByteArray LScript = RunScript();
   Report(QStringLiteral("Gravando arquivo SQL..."));
   // The bytes go to a temporary file beside the target, which replaces the target only
   // after every byte has been written and flushed: a failure leaves any old file intact.
@@ -850,20 +850,13 @@ void TSliceExporter::SaveToFile(const QString& aFileName) {
     LFile.cancelWriting();
     throw TCorvaneError("Nao foi possivel gravar o arquivo " + aFileName + ": " + LError);
   };
-  // Encoded piece by piece, so that the whole script never exists twice in memory.
+  // A short write carries no reason; writing the rest again fails with the system's own
+  // (a full disk, a file size limit).
   constexpr qsizetype CPiece = 1 << 20;
-  for (qsizetype LStart = 0; LStart < LScript.size();) {
-    qsizetype LLength = qMin(CPiece, LScript.size() - LStart);
-    if (LStart + LLength < LScript.size() && LScript[LStart + LLength - 1].isHighSurrogate()) --LLength;
-    const QByteArray LBytes = QStringView(LScript).mid(LStart, LLength).toUtf8();
-    // A short write carries no reason; writing the rest again fails with the system's own
-    // (a full disk, a file size limit).
-    for (qsizetype LDone = 0; LDone < LBytes.size();) {
-      const qint64 LWritten = LFile.write(LBytes.constData() + LDone, LBytes.size() - LDone);
-      if (LWritten <= 0) LFail();
-      LDone += LWritten;
-    }
-    LStart += LLength;
+  for (qsizetype LDone = 0; LDone < LScript.size();) {
+    const qint64 LWritten = LFile.write(LScript.constData() + LDone, qMin(CPiece, LScript.size() - LDone));
+    if (LWritten <= 0) LFail();
+    LDone += LWritten;
   }
   if (!LFile.flush()) LFail();
   if (!LFile.commit())

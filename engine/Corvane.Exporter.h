@@ -102,6 +102,7 @@ private:
   class TWriteQueue;
 
   void Report(const QString& aMessage);
+  QByteArray RunScript();
   void Walk(const std::function<void()>& aWalk);
   void Emit(TWriteItem&& aItem);
   void Write(const TWriteItem& aItem);
@@ -128,7 +129,8 @@ private:
   bool FDependencies = true;
   QSet<QString> FVisited;
   QStringList FVisiting;  // the chain of rows being written, innermost last
-  QString FScript;  // the lines written so far, each ended by CR LF
+  QByteArray FScript;  // the lines written so far in UTF-8, each ended by CR LF
+  QString FRowLines;   // the lines of the row being written
   int FCount = 0;
   TSliceProgress FProgress;
   QString FCharacterSet;
