@@ -259,8 +259,9 @@ QByteArray TSliceExporter::RunScript() {
 // With the run cache on, the walk runs on a thread of its own and hands its rows and
 // progress messages, in order, to the caller's thread, which writes the rows and reports:
 // waiting for the server and writing literals overlap. The writer stops at the first row
-// that fails, just where one thread would have stopped, and the walk stops with it. The
-// connection is used by the walk alone until it has ended.
+// that fails, just where one thread would have stopped, and the walk stops with it. Both
+// use the run's transaction, the walk for its queries and the writer for the BLOBs of the
+// rows it writes; the client library takes their calls one at a time.
 
 class TSliceExporter::TWriteQueue {
 public:
