@@ -23,6 +23,9 @@ public:
   // Fails with a message naming the library or the missing entry point.
   static void Start();
   static bool Started();
+  // Whether the library takes calls on one attachment from several threads, one at a time
+  // (Firebird 2.5 and later); loads the library.
+  static bool ServesThreads();
 };
 
 enum class TIsolation { tiReadCommitted, tiSnapshot, tiSerializable };
@@ -110,6 +113,8 @@ public:
   // Texts its holder may attach to the row and every copy of it, by number (the exporter
   // keeps identities there, so that each is worked out once). Tag is null until set.
   QString Tag(int aIndex) const;
+  // Whether BLOB fields of the row are still to be read by a TDbBlobReader.
+  bool HasDeferredBlobs() const { return FData && !FData->Deferred.empty(); }
   void SetTag(int aIndex, const QString& aTag) const;
 
 private:

@@ -68,6 +68,8 @@ void LoadLibrary() {
     Resolve(LLibrary, LFile, "isc_encode_sql_time", LApi.FEncodeSqlTime);
     Resolve(LLibrary, LFile, "isc_encode_timestamp", LApi.FEncodeTimestamp);
     Resolve(LLibrary, LFile, "fb_interpret", LApi.FInterpret);
+    Resolve(LLibrary, LFile, "isc_get_client_major_version", LApi.FClientMajorVersion);
+    Resolve(LLibrary, LFile, "isc_get_client_minor_version", LApi.FClientMinorVersion);
   } catch (...) {
     ::dlclose(LLibrary);
     throw;
@@ -91,6 +93,12 @@ QString TFbClient::LibraryName() {
 void TFbClient::Start() { Fb::Api(); }
 
 bool TFbClient::Started() { return Fb::Loaded(); }
+
+bool TFbClient::ServesThreads() {
+  const Fb::TApi& LApi = Fb::Api();
+  const int LMajor = LApi.FClientMajorVersion();
+  return LMajor > 2 || (LMajor == 2 && LApi.FClientMinorVersion() >= 5);
+}
 
 namespace Fb {
 

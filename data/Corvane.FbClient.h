@@ -44,6 +44,8 @@ struct TApi {
   decltype(&::isc_encode_sql_time) FEncodeSqlTime = nullptr;
   decltype(&::isc_encode_timestamp) FEncodeTimestamp = nullptr;
   decltype(&::fb_interpret) FInterpret = nullptr;
+  decltype(&::isc_get_client_major_version) FClientMajorVersion = nullptr;
+  decltype(&::isc_get_client_minor_version) FClientMinorVersion = nullptr;
 };
 
 // The file name that dlopen receives for a configured client-library name.

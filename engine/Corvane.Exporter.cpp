@@ -8,6 +8,7 @@
 #include <QSaveFile>
 #include <QSet>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -267,12 +268,14 @@ class TSliceExporter::TWriteQueue {
 public:
   struct TStopped {};  // thrown into the walk once the writer has given up
 
-  // The walk's side. Items travel in chunks, so that the threads rarely meet.
+  // The walk's side. Items travel in chunks, so that the threads rarely meet, and never wait
+  // long, so that progress keeps coming.
   void Push(TWriteItem&& aItem) {
     FPending.push_back(std::move(aItem));
-    if (FPending.size() >= CChunk) Flush();
+    if (FPending.size() >= CChunk || std::chrono::steady_clock::now() - FFlushed >= CLatency) Flush();
   }
   void Flush() {
+    FFlushed = std::chrono::steady_clock::now();
     if (FPending.empty()) return;
     std::unique_lock LLock(FMutex);
     FRoom.wait(LLock, [this] { return FStopped || FChunks.size() < CMaxChunks; });
@@ -315,7 +318,9 @@ public:
 private:
   static constexpr std::size_t CChunk = 64;
   static constexpr std::size_t CMaxChunks = 64;  // bounds the rows held between the threads
-  std::vector<TWriteItem> FPending;              // the walk's own, not yet handed over
+  static constexpr std::chrono::milliseconds CLatency{50};
+  std::vector<TWriteItem> FPending;  // the walk's own, not yet handed over
+  std::chrono::steady_clock::time_point FFlushed = std::chrono::steady_clock::now();
   std::mutex FMutex;
   std::condition_variable FReady, FRoom;
   std::deque<std::vector<TWriteItem>> FChunks;
@@ -331,19 +336,21 @@ void TSliceExporter::Walk(const std::function<void()>& aWalk) {
     return;
   }
   TWriteQueue LQueue;
-  TDbBlobReader LBlobs(*FConnection);
+  TDbBlobReader LBlobs(*FConnection), LWalkBlobs(*FConnection);
   struct TReset {
     TSliceExporter* FExporter;
     ~TReset() {
       FExporter->FQueue = nullptr;
       FExporter->FBlobs = nullptr;
+      FExporter->FWalkBlobs = nullptr;
     }
   } LReset{this};
   FBlobs = &LBlobs;
+  FWalkBlobs = &LWalkBlobs;
   FQueue = &LQueue;
   std::thread LWalker;
   try {
-    LWalker = std::thread([&aWalk, &LQueue]() {
+    if (TFbClient::ServesThreads()) LWalker = std::thread([&aWalk, &LQueue]() {
       std::exception_ptr LError;
       try {
         aWalk();
@@ -360,7 +367,9 @@ void TSliceExporter::Walk(const std::function<void()>& aWalk) {
       LQueue.Finish(LError);
     });
   } catch (const std::system_error&) {
-    FQueue = nullptr;  // no thread to spare: the walk writes each row as it goes
+  }
+  if (!LWalker.joinable()) {
+    FQueue = nullptr;  // one thread only: the walk writes each row as it goes
     aWalk();
     return;
   }
@@ -400,6 +409,7 @@ void TSliceExporter::VisitRows(const QString& aTable, TRowBatch aRows, const QSt
   for (qsizetype LStart = 0; LStart < aRows.Rows.size(); LStart += CWindow) {
     const qsizetype LEnd = qMin(aRows.Rows.size(), LStart + CWindow);
     if (FCatalogue->Caching()) {
+      if (FQueue) FQueue->Flush();  // the writer need not wait while the walk waits for the server
       QSet<QString> LComing;
       ReadAhead(aTable, aRows.Rows.mid(LStart, LEnd - LStart), true, 0, LComing);
     }
@@ -565,6 +575,27 @@ QString TSliceExporter::RowIdentity(const QString& aTable, const QStringList& aK
   return LIdentity;
 }
 
+// Rows read ahead come without their BLOBs, which the writer reads. A relation keyed on a
+// BLOB column needs it in the walk: it is read here, while the row is the walk's alone.
+void TSliceExporter::LoadRelationKeys(const QString& aTable, const TDbRow& aRow) {
+  if (!FWalkBlobs || !aRow.HasDeferredBlobs()) return;
+  for (const TChild& LChild : std::as_const(FChildren)) {
+    if (LChild.ParentTable != aTable) continue;
+    for (const QString& LColumn : LChild.ParentKeyFields) {
+      bool LDeferred = false;
+      try {
+        LDeferred = aRow.FieldByName(LColumn).Value().IsUnassigned();
+      } catch (const TCorvaneError&) {
+        // a missing column fails later, where the relation is walked
+      }
+      if (LDeferred) {
+        FWalkBlobs->Load(aRow);
+        return;
+      }
+    }
+  }
+}
+
 void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QString& aOrigin) {
   const QStringList LKey = FCatalogue->PrimaryKey(aTable);
   const QString LIdentity = RowIdentity(aTable, LKey, aRow);
@@ -580,6 +611,7 @@ void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QStr
   } LLeave{FVisiting};
 
   if (FDependencies) VisitParents(aTable, aRow);
+  LoadRelationKeys(aTable, aRow);
   Emit(TWriteItem{aTable, LKey, aRow, aOrigin});
   FVisited.insert(LIdentity);
 }
@@ -778,6 +810,7 @@ void TSliceExporter::ReadAhead(const QString& aTable, const QList<TDbRow>& aRows
     QList<QList<TValue>> LTuples;
     try {
       for (const TDbRow& LRow : aRows) {
+        LoadRelationKeys(aTable, LRow);
         QList<TValue> LTuple;
         for (const QString& LColumn : LParentKey) LTuple.append(LRow.FieldByName(LColumn).Value());
         LTuples.append(LTuple);

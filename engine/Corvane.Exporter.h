@@ -111,6 +111,7 @@ private:
   void CheckRelationTree() const;
   void VisitRows(const QString& aTable, TRowBatch aRows, const QString& aOrigin);
   void Visit(const QString& aTable, const TDbRow& aRow, const QString& aOrigin);
+  void LoadRelationKeys(const QString& aTable, const TDbRow& aRow);
   void VisitParents(const QString& aTable, const TDbRow& aRow);
   void VisitChildren(const QString& aTable, const TDbRow& aRow);
   QString RowDescription(const QString& aTable, const TDbRow& aRow);
@@ -138,6 +139,7 @@ private:
   std::unique_ptr<TSqlLiterals> FKeyLiterals;  // the walk's, for identities: converters are not shared
   TWriteQueue* FQueue = nullptr;               // set while the walk runs on its own thread
   TDbBlobReader* FBlobs = nullptr;             // the writer's, meanwhile
+  TDbBlobReader* FWalkBlobs = nullptr;         // the walk's, for relations keyed on BLOBs
   std::unique_ptr<TSliceCatalogue> FCatalogue;
   bool FRunCache = true;
   struct TStatementFrame {

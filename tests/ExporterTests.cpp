@@ -678,3 +678,32 @@ TEST(ExporterWriterTest, ARowThatCannotBeWrittenStopsTheRunWhereItWouldAlone) {
   EXPECT_TRUE(LScript.contains("-- Registros exportados: 1801"));
   EXPECT_EQ(LCachedFile.readAll(), LScript);
 }
+
+// BLOBs of rows read ahead are read by the writer, but a relation keyed on a BLOB column needs
+// the value in the walk.
+TEST(ExporterWriterTest, ARelationKeyedOnABlobFindsItsRowsWithTheCacheToo) {
+  TTestDatabase LDatabase("blob-key",
+                          "CREATE TABLE R (ID INTEGER NOT NULL PRIMARY KEY);\n"
+                          "CREATE TABLE P (ID INTEGER NOT NULL PRIMARY KEY, R_ID INTEGER, T BLOB SUB_TYPE TEXT,\n"
+                          "  CONSTRAINT FK_P_R FOREIGN KEY (R_ID) REFERENCES R (ID));\n"
+                          "CREATE TABLE C (ID INTEGER NOT NULL PRIMARY KEY, PT VARCHAR(20));\n");
+  LDatabase.Execute("INSERT INTO R VALUES (1);\n"
+                    "INSERT INTO P VALUES (1, 1, 'alfa');\n"
+                    "INSERT INTO P VALUES (2, 1, 'beta');\n"
+                    "INSERT INTO C VALUES (1, 'alfa');\n"
+                    "INSERT INTO C VALUES (2, 'beta');\n"
+                    "INSERT INTO C VALUES (3, 'gama');\n");
+  QString LScripts[2];
+  for (const bool LCache : {false, true}) {
+    auto LConnection = LDatabase.Connect();
+    auto LExporter = TSliceExporter::Create(LConnection.get());
+    LExporter->Table("R")
+        ->IncludeChildren("P", "R_ID", "ID")
+        ->IncludeRelated("P", "C", "PT", "T", "")
+        ->Key("ID", TValue::Integer(1));
+    LExporter->SetRunCache(LCache);
+    LScripts[LCache] = LExporter->Generate();
+  }
+  EXPECT_TRUE(LScripts[0].contains("-- Registros exportados: 5")) << LScripts[0].toStdString();
+  EXPECT_EQ(LScripts[1], LScripts[0]);
+}
