@@ -409,7 +409,6 @@ void TSliceExporter::VisitRows(const QString& aTable, TRowBatch aRows, const QSt
   for (qsizetype LStart = 0; LStart < aRows.Rows.size(); LStart += CWindow) {
     const qsizetype LEnd = qMin(aRows.Rows.size(), LStart + CWindow);
     if (FCatalogue->Caching()) {
-      if (FQueue) FQueue->Flush();  // the writer need not wait while the walk waits for the server
       QSet<QString> LComing;
       ReadAhead(aTable, aRows.Rows.mid(LStart, LEnd - LStart), true, 0, LComing);
     }
