@@ -127,7 +127,7 @@ QList<TForeignKey> TSliceCatalogue::ForeignKeys(const QString& aTable) {
       const QString LName = LQuery->FieldByName(QStringLiteral("FK_NAME")).TextForm();
       // Consecutive rows of one constraint form one foreign key.
       if (LResult.isEmpty() || LResult.last().Name != LName)
-        LResult.append(TForeignKey{LName, LQuery->FieldByName(QStringLiteral("P_TABLE")).TextForm(), {}});
+        LResult.append(TForeignKey{LName, LQuery->FieldByName(QStringLiteral("P_TABLE")).TextForm(), {}, {}});
       LResult.last().Links.append(TForeignKeyLink{LQuery->FieldByName(QStringLiteral("C_FIELD")).TextForm(),
                                                   LQuery->FieldByName(QStringLiteral("P_FIELD")).TextForm()});
     }
