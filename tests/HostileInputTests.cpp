@@ -24,24 +24,6 @@ QByteArray Bytes(const char (&aText)[N]) {
   return QByteArray(aText, qsizetype(N - 1));
 }
 
-// Rows of a query, fields joined by '|', in the order the query gives.
-QStringList Rows(TDbConnection& aConnection, const QString& aSql) {
-  QStringList LRows;
-  aConnection.StartTransaction();
-  {
-    TDbQuery LQuery(aConnection);
-    LQuery.SetSQL(aSql);
-    for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) {
-      QStringList LFields;
-      for (int I = 0; I < LQuery.FieldCount(); ++I)
-        LFields << (LQuery.Field(I).IsNull() ? QStringLiteral("<null>") : LQuery.Field(I).TextForm());
-      LRows << LFields.join(QLatin1Char('|'));
-    }
-  }
-  aConnection.Rollback();
-  return LRows;
-}
-
 // The message of a failed export, or the script of a successful one.
 struct TExportResult {
   QString Script;
@@ -109,7 +91,7 @@ TEST_F(THostileKeyTest, KeysThatWouldWidenAQueryFindNothing) {
       *LConnection);
   EXPECT_TRUE(LColumn.Script.isEmpty());
   EXPECT_TRUE(LColumn.Error.contains("Column unknown", Qt::CaseInsensitive)) << LColumn.Error.toStdString();
-  EXPECT_EQ(Rows(*LConnection, "SELECT COUNT(*) FROM CHAVE"), QStringList{"5"});
+  EXPECT_EQ(QueryRows(*LConnection, "SELECT COUNT(*) FROM CHAVE"), QStringList{"5"});
   // The server's message names the column as given, whatever the connection's set.
   for (const char* LSet : {"WIN1252", "UTF8"}) {
     auto LOther = GDatabase->Connect(LSet);
@@ -177,12 +159,12 @@ TEST(HostileIdentifiers, QuotesBlanksAndLowerCaseAreQuotedAndTheScriptReplays) {
   ASSERT_EQ(LReplay.ExitCode, 0) << LReplay.Errors.toStdString();
   EXPECT_EQ(LReplay.Errors.trimmed(), "");
   auto LReplayed = LTarget.Connect("WIN1252");
-  EXPECT_EQ(Rows(*LReplayed, "SELECT * FROM \"Cliente \"\"VIP\"\"\" ORDER BY 1"),
-            Rows(*LConnection, "SELECT * FROM \"Cliente \"\"VIP\"\"\" WHERE \"código\" < 3 ORDER BY 1"));
-  EXPECT_EQ(Rows(*LReplayed, "SELECT * FROM \"pedido\" ORDER BY 1"),
-            Rows(*LConnection, "SELECT * FROM \"pedido\" WHERE \"id\" = 7 ORDER BY 1"));
-  EXPECT_EQ(Rows(*LReplayed, "SELECT * FROM \"itens do pedido\" ORDER BY 1, 2"),
-            Rows(*LConnection, "SELECT * FROM \"itens do pedido\" WHERE \"pedido id\" = 7 ORDER BY 1, 2"));
+  EXPECT_EQ(QueryRows(*LReplayed, "SELECT * FROM \"Cliente \"\"VIP\"\"\" ORDER BY 1"),
+            QueryRows(*LConnection, "SELECT * FROM \"Cliente \"\"VIP\"\"\" WHERE \"código\" < 3 ORDER BY 1"));
+  EXPECT_EQ(QueryRows(*LReplayed, "SELECT * FROM \"pedido\" ORDER BY 1"),
+            QueryRows(*LConnection, "SELECT * FROM \"pedido\" WHERE \"id\" = 7 ORDER BY 1"));
+  EXPECT_EQ(QueryRows(*LReplayed, "SELECT * FROM \"itens do pedido\" ORDER BY 1, 2"),
+            QueryRows(*LConnection, "SELECT * FROM \"itens do pedido\" WHERE \"pedido id\" = 7 ORDER BY 1, 2"));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -33,59 +33,38 @@ CREATE TRIGGER TR_COUNT_ROLLBACKS ON TRANSACTION ROLLBACK AS
 SET TERM ; ^
 )SQL";
 
-// Runs aSql in a transaction of its own and returns the rows, fields joined by '|'.
-QStringList Rows(TDbConnection& aConnection, const QString& aSql) {
-  QStringList LRows;
-  aConnection.StartTransaction();
-  {
-    TDbQuery LQuery(aConnection);
-    LQuery.SetSQL(aSql);
-    for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) {
-      QStringList LFields;
-      for (int I = 0; I < LQuery.FieldCount(); ++I) {
-        const TDbField& LField = LQuery.Field(I);
-        LFields << (LField.IsNull() ? QStringLiteral("<null>") : ValueKindName(LField.Kind()) + ":" + LField.TextForm());
-      }
-      LRows << LFields.join(QLatin1Char('|'));
-    }
-  }
-  aConnection.Rollback();
-  return LRows;
-}
-
 // Every row of every table and the value of every sequence, as sorted lines.
 QStringList Contents(TDbConnection& aConnection) {
   QStringList LLines;
-  const QStringList LTables = Rows(aConnection,
-                                   "SELECT TRIM(RDB$RELATION_NAME) FROM RDB$RELATIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 "
-                                   "AND RDB$VIEW_BLR IS NULL ORDER BY 1");
-  for (QString LTable : LTables) {
-    LTable = LTable.section(':', 1);
-    for (const QString& LRow : Rows(aConnection, "SELECT * FROM " + TSqlLiterals::QuoteName(LTable)))
+  const QStringList LTables = QueryRows(aConnection,
+                                        "SELECT TRIM(RDB$RELATION_NAME) FROM RDB$RELATIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 "
+                                        "AND RDB$VIEW_BLR IS NULL ORDER BY 1");
+  for (const QString& LTable : LTables) {
+    for (const QString& LRow : QueryRows(aConnection, "SELECT * FROM " + TSqlLiterals::QuoteName(LTable), true))
       LLines << LTable + " " + LRow;
   }
   const QStringList LSequences =
-      Rows(aConnection, "SELECT TRIM(RDB$GENERATOR_NAME) FROM RDB$GENERATORS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 "
-                        "AND RDB$GENERATOR_NAME NOT IN ('G_COMMITS', 'G_ROLLBACKS')");
-  for (QString LSequence : LSequences) {
-    LSequence = LSequence.section(':', 1);
+      QueryRows(aConnection, "SELECT TRIM(RDB$GENERATOR_NAME) FROM RDB$GENERATORS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 "
+                             "AND RDB$GENERATOR_NAME NOT IN ('G_COMMITS', 'G_ROLLBACKS')");
+  for (const QString& LSequence : LSequences) {
     LLines << LSequence + " = " +
-                  Rows(aConnection, "SELECT GEN_ID(" + TSqlLiterals::QuoteName(LSequence) + ", 0) FROM RDB$DATABASE").join("");
+                  QueryRows(aConnection, "SELECT GEN_ID(" + TSqlLiterals::QuoteName(LSequence) + ", 0) FROM RDB$DATABASE", true)
+                      .join("");
   }
   LLines.sort();
   return LLines;
 }
 
 std::int64_t Counter(TDbConnection& aConnection, const QString& aName) {
-  const QStringList LRows = Rows(aConnection, "SELECT GEN_ID(" + aName + ", 0) FROM RDB$DATABASE");
-  return LRows.value(0).section(':', 1).toLongLong();
+  return QueryRows(aConnection, "SELECT GEN_ID(" + aName + ", 0) FROM RDB$DATABASE").value(0).toLongLong();
 }
 
 // Records written in the database since it was opened (it stays open through the watcher).
 QString RecordChanges(TDbConnection& aConnection) {
-  return Rows(aConnection,
-              "SELECT r.MON$RECORD_INSERTS, r.MON$RECORD_UPDATES, r.MON$RECORD_DELETES, r.MON$RECORD_BACKOUTS "
-              "FROM MON$DATABASE d JOIN MON$RECORD_STATS r ON r.MON$STAT_ID = d.MON$STAT_ID")
+  return QueryRows(aConnection,
+                   "SELECT r.MON$RECORD_INSERTS, r.MON$RECORD_UPDATES, r.MON$RECORD_DELETES, r.MON$RECORD_BACKOUTS "
+                   "FROM MON$DATABASE d JOIN MON$RECORD_STATS r ON r.MON$STAT_ID = d.MON$STAT_ID",
+                   true)
       .join("");
 }
 

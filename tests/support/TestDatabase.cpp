@@ -133,6 +133,28 @@ INSERT INTO DUPREC VALUES (900, 42, NULL, 150.25);
 )SQL";
 }
 
+QStringList QueryRows(TDbConnection& aConnection, const QString& aSql, bool aKinds) {
+  QStringList LRows;
+  aConnection.StartTransaction();
+  {
+    TDbQuery LQuery(aConnection);
+    LQuery.SetSQL(aSql);
+    for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) {
+      QStringList LFields;
+      for (int I = 0; I < LQuery.FieldCount(); ++I) {
+        const TDbField& LField = LQuery.Field(I);
+        if (LField.IsNull())
+          LFields << QStringLiteral("<null>");
+        else
+          LFields << (aKinds ? ValueKindName(LField.Kind()) + ":" + LField.TextForm() : LField.TextForm());
+      }
+      LRows << LFields.join(QLatin1Char('|'));
+    }
+  }
+  aConnection.Rollback();
+  return LRows;
+}
+
 QByteArray ReadFileBytes(const QString& aFileName) {
   QFile LFile(aFileName);
   if (!LFile.open(QIODevice::ReadOnly)) return {};

@@ -56,6 +56,11 @@ QString DemoSql(bool aWithData = true);
 // The service-invoice tables with one invoice, 42, and a customer that it references.
 const char* NFSeSchema();
 
+// Runs aSql in a transaction of its own on an open connection and returns its rows in the
+// order the query gives, fields joined by '|', null as "<null>"; with aKinds each field is
+// preceded by the name of its value kind ("vkText:abc").
+QStringList QueryRows(TDbConnection& aConnection, const QString& aSql, bool aKinds = false);
+
 // Reads a whole file as bytes; empty when absent.
 QByteArray ReadFileBytes(const QString& aFileName);
 void WriteFileBytes(const QString& aFileName, const QByteArray& aBytes);
