@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the demo scripts: the server's SYSDBA password and the settings files holding it.
 # Sourced, not run.
 

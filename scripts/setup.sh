@@ -9,11 +9,17 @@ BUILD_DIR=${CORVANE_BUILD_DIR:-$ROOT/build}
 BUILD_TYPE=${CORVANE_BUILD_TYPE:-RelWithDebInfo}
 DEFAULT_PASSWORD=plumvaxer
 
-if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
+# as_root CMD ARGS... runs a command with root rights: directly when we are root, else
+# through sudo. A command word, never a possibly empty variable, so that nothing shifts.
+if [ "$(id -u)" -eq 0 ]; then
+  as_root() { "$@"; }
+else
+  as_root() { sudo "$@"; }
+fi
 
 PACKAGES=(g++ cmake make pkg-config git qt6-base-dev libgl-dev libicu-dev
           firebird3.0-server firebird3.0-utils firebird-dev
-          libgtest-dev googletest valgrind clang libclang-rt-14-dev)
+          libgtest-dev googletest valgrind clang libclang-rt-14-dev shellcheck)
 
 log() { printf '[setup] %s\n' "$*"; }
 
@@ -27,29 +33,29 @@ for p in "${PACKAGES[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   log "installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -q || true
-  $SUDO -E apt-get install -y -q "${missing[@]}"
+  # env, not sudo -E: it carries the setting as root and through sudo alike.
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q || true
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 fi
 
 # --- Firebird server -------------------------------------------------------
 port_open() { (exec 3<>/dev/tcp/127.0.0.1/3050) >/dev/null 2>&1; }
 
 stop_server() {
-  $SUDO pkill -x fbguard >/dev/null 2>&1 || true
-  $SUDO pkill -x firebird >/dev/null 2>&1 || true
+  as_root pkill -x fbguard >/dev/null 2>&1 || true
+  as_root pkill -x firebird >/dev/null 2>&1 || true
   for _ in $(seq 1 50); do port_open || return 0; sleep 0.2; done
 }
 
 start_server() {
   port_open && return 0
   if [ -d /run/systemd/system ]; then
-    $SUDO systemctl start firebird3.0 || true
+    as_root systemctl start firebird3.0 || true
   fi
   if ! port_open; then
-    $SUDO mkdir -p /run/firebird3.0
-    $SUDO chown firebird:firebird /run/firebird3.0
-    $SUDO runuser -u firebird -- /usr/sbin/fbguard -daemon -forever
+    as_root mkdir -p /run/firebird3.0
+    as_root chown firebird:firebird /run/firebird3.0
+    as_root runuser -u firebird -- /usr/sbin/fbguard -daemon -forever
   fi
   for _ in $(seq 1 100); do port_open && return 0; sleep 0.2; done
   echo "Firebird server did not start on 127.0.0.1:3050" >&2
@@ -62,8 +68,8 @@ if [ "$server_was_installed" = no ]; then
   log "setting SYSDBA password of the freshly installed server"
   stop_server
   printf "create or alter user SYSDBA password '%s' using plugin Srp;\ncommit;\n" "$DEFAULT_PASSWORD" |
-    $SUDO runuser -u firebird -- isql-fb -q -user SYSDBA /var/lib/firebird/3.0/system/security3.fdb
-  $SUDO sed -i "s/^ISC_PASSWORD=.*/ISC_PASSWORD=\"$DEFAULT_PASSWORD\"/" /etc/firebird/3.0/SYSDBA.password
+    as_root runuser -u firebird -- isql-fb -q -user SYSDBA /var/lib/firebird/3.0/system/security3.fdb
+  as_root sed -i "s/^ISC_PASSWORD=.*/ISC_PASSWORD=\"$DEFAULT_PASSWORD\"/" /etc/firebird/3.0/SYSDBA.password
 fi
 start_server
 log "Firebird listens on 127.0.0.1:3050"

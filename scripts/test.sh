@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets everything up, then runs the whole test suite against the local Firebird server, and
+# Sets everything up, checks the shell scripts (shellcheck, and the set-up's install path with
+# stand-ins for the package tools), then runs the whole test suite against the local Firebird server, and
 # again in a build with AddressSanitizer and UndefinedBehaviorSanitizer; memcheck over the
 # command-line export of the demo Nota Fiscal; each fuzz target for a short while.
 # Arguments are passed to both ctest runs. Each stage can be left out:
@@ -41,6 +42,10 @@ ctest_run() {
 
 stage "set-up and normal build"
 "$ROOT/scripts/setup.sh"
+
+stage "shell scripts: shellcheck and the install path"
+(cd "$ROOT" && shellcheck -x -P SCRIPTDIR scripts/*.sh demo/*.sh tests/scripts/*.sh .ci/run)
+"$ROOT/tests/scripts/setup-install.sh"
 
 stage "test suite"
 ctest_run "$BUILD_DIR" "$@"
