@@ -1,9 +1,15 @@
 #include "Corvane.Controls.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFontDatabase>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMimeData>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <memory>
 
 namespace Corvane {
 
@@ -112,20 +118,99 @@ void TImage::paintEvent(QPaintEvent*) {
   LPainter.drawPixmap(rect(), FPicture);
 }
 
+QString TrimWhiteSpace(const QString& aText) {
+  const auto LIsBlank = [](QChar aChar) { return aChar.unicode() <= 32 || aChar.isSpace(); };
+  qsizetype LStart = 0, LEnd = aText.size();
+  while (LStart < LEnd && LIsBlank(aText.at(LStart))) ++LStart;
+  while (LEnd > LStart && LIsBlank(aText.at(LEnd - 1))) --LEnd;
+  return aText.mid(LStart, LEnd - LStart);
+}
+
 TDigitsEdit::TDigitsEdit(const QString& aName, QWidget* aParent) : QLineEdit(aParent) { setObjectName(aName); }
 
+std::optional<QString> TDigitsEdit::Fitting(const QString& aText) const {
+  if (aText.size() <= maxLength()) return aText;
+  QString LTrimmed = TrimWhiteSpace(aText);
+  if (LTrimmed.size() <= maxLength()) return LTrimmed;
+  return std::nullopt;
+}
+
+void TDigitsEdit::insert(const QString& aText) {
+  QString LCandidate = text();
+  const qsizetype LAt = hasSelectedText() ? selectionStart() : cursorPosition();
+  LCandidate.replace(LAt, selectedText().size(), aText);
+  if (LCandidate.size() <= maxLength()) {
+    QLineEdit::insert(aText);
+  } else if (const auto LFitting = Fitting(LCandidate)) {
+    // Through insert, not setText, so that undo and the edited signal work as for typing.
+    selectAll();
+    QLineEdit::insert(*LFitting);
+  }
+  // Otherwise refused: the text stays as it was.
+}
+
+void TDigitsEdit::paste() {
+  if (!isReadOnly()) insert(QGuiApplication::clipboard()->text());
+}
+
+void TDigitsEdit::setText(const QString& aText) {
+  if (const auto LFitting = Fitting(aText)) QLineEdit::setText(*LFitting);
+}
+
 void TDigitsEdit::keyPressEvent(QKeyEvent* aEvent) {
+  if (aEvent->matches(QKeySequence::Paste)) {
+    paste();
+    aEvent->accept();
+    return;
+  }
   const QString LText = aEvent->text();
   const bool LShortcut = aEvent->modifiers() & (Qt::ControlModifier | Qt::MetaModifier | Qt::AltModifier);
-  if (FDigitsOnly && !LShortcut && !LText.isEmpty() && LText.at(0).isPrint()) {
-    for (const QChar LChar : LText) {
-      if (LChar < u'0' || LChar > u'9') {
-        aEvent->accept();  // swallowed: only digits can be typed
-        return;
+  if (!LShortcut && !LText.isEmpty() && LText.at(0).isPrint()) {
+    if (FDigitsOnly) {
+      for (const QChar LChar : LText) {
+        if (LChar < u'0' || LChar > u'9') {
+          aEvent->accept();  // swallowed: only digits can be typed
+          return;
+        }
       }
+    }
+    if (!isReadOnly()) {
+      insert(LText);
+      aEvent->accept();
+      return;
     }
   }
   QLineEdit::keyPressEvent(aEvent);
+}
+
+void TDigitsEdit::contextMenuEvent(QContextMenuEvent* aEvent) {
+  std::unique_ptr<QMenu> LMenu(createStandardContextMenu());
+  if (QAction* LPaste = LMenu->findChild<QAction*>(QStringLiteral("edit-paste"))) {
+    disconnect(LPaste, &QAction::triggered, nullptr, nullptr);
+    connect(LPaste, &QAction::triggered, this, &TDigitsEdit::paste);
+  }
+  LMenu->exec(aEvent->globalPos());
+}
+
+void TDigitsEdit::dropEvent(QDropEvent* aEvent) {
+  if (isReadOnly() || !aEvent->mimeData()->hasText()) {
+    QLineEdit::dropEvent(aEvent);
+    return;
+  }
+  setCursorPosition(cursorPositionAt(aEvent->position().toPoint()));
+  insert(aEvent->mimeData()->text());
+  aEvent->acceptProposedAction();
+}
+
+void TDigitsEdit::mouseReleaseEvent(QMouseEvent* aEvent) {
+  QClipboard* LClipboard = QGuiApplication::clipboard();
+  if (aEvent->button() == Qt::MiddleButton && LClipboard->supportsSelection() && !isReadOnly()) {
+    setCursorPosition(cursorPositionAt(aEvent->position().toPoint()));
+    insert(LClipboard->text(QClipboard::Selection));
+    aEvent->accept();
+    return;
+  }
+  QLineEdit::mouseReleaseEvent(aEvent);
 }
 
 TAlignLayout::TAlignLayout(QWidget* aParent) : QLayout(aParent) {

@@ -10,6 +10,7 @@
 #include <QPixmap>
 #include <QRect>
 #include <QWidget>
+#include <optional>
 
 namespace Corvane {
 
@@ -92,8 +93,16 @@ private:
   TClickReporter FClick;
 };
 
+// Blanks, control characters and other white space off both ends, as a copied number may
+// carry them.
+QString TrimWhiteSpace(const QString& aText);
+
 // An edit box into which only digits can be typed. Pasted text is taken as it is, so a
 // number copied with blanks around it still arrives; the reader trims it.
+// The length limit applies to the value without the blanks around it: text that would
+// exceed it loses those blanks first, and what still exceeds it is refused whole, so that
+// a value is never cut into another one. Typing, pasting (keys, context menu, middle
+// button), dropping and setText all take that road.
 class TDigitsEdit : public QLineEdit {
   Q_OBJECT
 public:
@@ -101,10 +110,22 @@ public:
   void SetDigitsOnly(bool aValue) { FDigitsOnly = aValue; }
   bool DigitsOnly() const { return FDigitsOnly; }
 
+public slots:
+  // Hide QLineEdit's own, which cut at the limit.
+  void paste();
+  void insert(const QString& aText);
+  void setText(const QString& aText);
+
 protected:
   void keyPressEvent(QKeyEvent* aEvent) override;
+  void contextMenuEvent(QContextMenuEvent* aEvent) override;
+  void dropEvent(QDropEvent* aEvent) override;
+  void mouseReleaseEvent(QMouseEvent* aEvent) override;
 
 private:
+  // The text as it fits the limit (blanks around it dropped when needed), or nothing.
+  std::optional<QString> Fitting(const QString& aText) const;
+
   bool FDigitsOnly = true;
 };
 

@@ -19,15 +19,6 @@ namespace {
 
 const QSize LDesignContent(898, 673);
 
-// Blanks and control characters off both ends, as a pasted number may carry them.
-QString TrimWhiteSpace(const QString& aText) {
-  const auto LIsBlank = [](QChar aChar) { return aChar.unicode() <= 32 || aChar.isSpace(); };
-  qsizetype LStart = 0, LEnd = aText.size();
-  while (LStart < LEnd && LIsBlank(aText.at(LStart))) ++LStart;
-  while (LEnd > LStart && LIsBlank(aText.at(LEnd - 1))) --LEnd;
-  return aText.mid(LStart, LEnd - LStart);
-}
-
 // Plain decimal digits with an optional sign, the whole text, within the 64-bit range.
 bool TryReadNFSID(const QString& aText, qint64* aValue) {
   static const QRegularExpression LPattern(QStringLiteral("^[+-]?[0-9]+$"));

@@ -4,6 +4,7 @@
 #include "Corvane.MainForm.h"
 #include "UiTestSupport.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QKeyEvent>
 #include <QPointer>
@@ -233,6 +234,64 @@ TEST_F(TMainFormTest, NotaNumRule) {
   }
 }
 
+// A number copied from a report often brings blanks along. They must go before the length
+// limit applies, and a value too long even without them is refused, never cut into another.
+TEST_F(TMainFormTest, PastedValuesLoseTheirBlanksBeforeTheLimitAndAreNeverCut) {
+  const auto LPasteInto = [](TDigitsEdit* aEdit, const QString& aText, int aWay) {
+    QGuiApplication::clipboard()->setText(aText);
+    aEdit->setFocus();
+    if (aWay == 0) {
+      QKeyEvent LPress(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
+      QApplication::sendEvent(aEdit, &LPress);
+    } else if (aWay == 1) {
+      aEdit->paste();
+    } else {
+      aEdit->setText(aText);
+    }
+  };
+  const QList<QPair<QString, QString>> LNotaCases{
+      {" 000123", "000123"}, {"000123 ", "000123"}, {" 000123 ", "000123"}, {"\t000123", "000123"},
+      {"000123\r\n", "000123"}, {" 12 ", " 12 "}};
+  for (int LWay = 0; LWay < 3; ++LWay) {
+    for (const auto& [LPasted, LValue] : LNotaCases) {
+      SCOPED_TRACE(QStringLiteral("way %1, pasted [%2]").arg(LWay).arg(LPasted).toStdString());
+      FView->edtNotaNum->QLineEdit::setText(QString());
+      LPasteInto(FView->edtNotaNum, LPasted, LWay);
+      EXPECT_EQ(FView->edtNotaNum->text(), LValue);
+      FDialogs->SaveRequests.clear();
+      FView->btnGerarNotaFiscalScript->click();
+      ASSERT_EQ(FDialogs->SaveRequests.size(), 1);
+      EXPECT_EQ(FDialogs->SaveRequests.first().ProposedFile,
+                ExecutableFolder() + "/NotaFiscal_" + TrimWhiteSpace(LValue) + ".sql");
+    }
+    // Too long even without blanks: refused whole, the previous value stays.
+    for (const QString LPasted : {QStringLiteral("0001234"), QStringLiteral(" 1234567 "), QStringLiteral("12345 7")}) {
+      SCOPED_TRACE(QStringLiteral("way %1, pasted [%2]").arg(LWay).arg(LPasted).toStdString());
+      FView->edtNotaNum->QLineEdit::setText(QStringLiteral("999"));
+      FView->edtNotaNum->end(false);
+      LPasteInto(FView->edtNotaNum, LPasted, LWay);
+      EXPECT_EQ(FView->edtNotaNum->text(), "999");
+    }
+  }
+  // Typed: a blank typed first goes when the value would not fit with it.
+  FView->edtNotaNum->QLineEdit::setText(QString());
+  TypeInto(FView->edtNotaNum, " 000123");
+  EXPECT_EQ(FView->edtNotaNum->text(), "000123");
+
+  // The NFSID box keeps whole numbers whole at its own limit too.
+  const int LLimit = FView->edtNFSID->maxLength();
+  FView->edtNFSID->QLineEdit::setText(QStringLiteral("42"));
+  FView->edtNFSID->end(false);
+  LPasteInto(FView->edtNFSID, QString(LLimit, QLatin1Char('1')), 1);
+  EXPECT_EQ(FView->edtNFSID->text(), "42");
+  FView->edtNFSID->QLineEdit::setText(QString());
+  LPasteInto(FView->edtNFSID, " " + QString(LLimit - 1, QLatin1Char('0')) + "7\t", 0);
+  FDialogs->SaveRequests.clear();
+  FView->btnGerarScript->click();
+  ASSERT_EQ(FDialogs->SaveRequests.size(), 1);
+  EXPECT_EQ(FDialogs->SaveRequests.first().ProposedFile, ExecutableFolder() + "/NFSe_7.sql");
+}
+
 TEST_F(TMainFormTest, MissingDatabasePathLogsTheStartErrorAndReturnsToIdle) {
   FDialogs->CancelSave = false;
   FDialogs->SaveAnswer = QDir::temp().filePath("corvane-nunca.sql");
@@ -347,6 +406,24 @@ TEST_F(TMainFormDatabaseTest, NFSeExportFromTheButtonToTheWrittenScript) {
   EXPECT_TRUE(ReadFileBytes(LFile).contains("\"NFSPRO\""));
   // Idle again: the window closes.
   EXPECT_TRUE(FView->close());
+}
+
+TEST_F(TMainFormDatabaseTest, PastedNotaNumWithBlanksExportsTheDocumentItNames) {
+  const TTestDatabase LDemo("pasted-notanum", DemoSql(), "WIN1252");
+  WriteConfig(LDemo.Path());
+  QTemporaryDir LFolder;
+  const QString LFile = LFolder.filePath("NotaFiscal_000123.sql");
+  FDialogs->CancelSave = false;
+  FDialogs->SaveAnswer = LFile;
+  QGuiApplication::clipboard()->setText(QStringLiteral(" 000123"));
+  FView->edtNotaNum->setFocus();
+  QKeyEvent LPaste(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
+  QApplication::sendEvent(FView->edtNotaNum, &LPaste);
+  FView->btnGerarNotaFiscalScript->click();
+  ASSERT_TRUE(WaitFor([this] { return !FView->Exporting(); }));
+  EXPECT_EQ(LogMessages().last(), "Script gerado em: " + LFile);
+  const QByteArray LScript = ReadFileBytes(LFile);
+  EXPECT_TRUE(LScript.contains("\r\n-- NOTAFI | NOTANUM=000123\r\n")) << LScript.left(2000).toStdString();
 }
 
 TEST_F(TMainFormDatabaseTest, NotaFiscalFailureOfTheRunIsLoggedAsError) {
