@@ -124,6 +124,7 @@ public:
   virtual void ConnectionGone() noexcept = 0;
 };
 
+constexpr int CCharsetNone = 0;
 constexpr int CCharsetOctets = 1;
 constexpr int CCharsetUnicodeFss = 3;
 constexpr int CCharsetUtf8 = 4;
@@ -520,9 +521,26 @@ QByteArray ReadBlobContent(FB_API_HANDLE* aAttachment, FB_API_HANDLE* aTransacti
   return LContent;
 }
 
-// The value of a BLOB's content: bytes, or text in the set the server delivered it in.
-TValue BlobValue(const QByteArray& aContent, bool aText, bool aUtf8, const TTextEncoding& aSingleByte) {
+// The one decoding of CHARACTER SET NONE, for CHAR, VARCHAR and text BLOBs alike. The server
+// hands NONE data over as the stored bytes under every connection set and takes parameters
+// for NONE columns the same way, so the bytes are kept as the value. The text read from them
+// is for display: the connection set's reading where it gives the same bytes back (so that
+// such text is written as before), else the single-byte set's.
+TValue UntranslatedValue(TValueKind aKind, const QByteArray& aBytes, bool aUtf8Connection,
+                         const TTextEncoding& aSingleByte) {
+  if (aUtf8Connection) {
+    QString LText = QString::fromUtf8(aBytes);
+    if (LText.toUtf8() == aBytes) return TValue::UntranslatedText(aKind, aBytes, LText);
+  }
+  return TValue::UntranslatedText(aKind, aBytes, aSingleByte.Decode(aBytes));
+}
+
+// The value of a BLOB's content: bytes, text in the set the server delivered it in, or the
+// untranslated bytes of a NONE text BLOB.
+TValue BlobValue(const QByteArray& aContent, bool aText, bool aUtf8, bool aUntranslated,
+                 const TTextEncoding& aSingleByte) {
   if (!aText) return TValue::Bytes(aContent);
+  if (aUntranslated) return UntranslatedValue(TValueKind::vkTextBlob, aContent, aUtf8, aSingleByte);
   return TValue::TextBlob(aUtf8 ? QString::fromUtf8(aContent) : aSingleByte.Decode(aContent));
 }
 
@@ -884,8 +902,10 @@ struct TDbQuery::TImpl final : IQueryLink {
       case SQL_VARYING: {
         const int LCharset = LType.FSubType & 0xFF;
         QByteArray LBytes;
-        if (LCharset == CCharsetOctets) {
-          if (LKind != TValueKind::vkBytes) BindFailure(aPosition, LValue);
+        // NONE and OCTETS compare bytes as they are: untranslated text and bytes go unchanged.
+        const bool LAsIs = LValue.IsUntranslated() || LKind == TValueKind::vkBytes;
+        if (LCharset == CCharsetOctets || (LCharset == CCharsetNone && LAsIs)) {
+          if (!LAsIs) BindFailure(aPosition, LValue);
           LBytes = LValue.AsBytes();
         } else {
           QString LText;
@@ -909,7 +929,9 @@ struct TDbQuery::TImpl final : IQueryLink {
         QByteArray LBytes;
         if (LType.FSubType == isc_blob_text) {
           if (LKind != TValueKind::vkText && LKind != TValueKind::vkTextBlob) BindFailure(aPosition, LValue);
-          if (!FConnection->ConnectionEncoding().TryEncode(LValue.AsText(), LBytes))
+          if (LValue.IsUntranslated() && (LType.FScale & 0xFF) == CCharsetNone)
+            LBytes = LValue.AsBytes();
+          else if (!FConnection->ConnectionEncoding().TryEncode(LValue.AsText(), LBytes))
             throw TCorvaneError("Texto nao representavel no conjunto de caracteres da conexao no parametro " +
                                 FParamNames[FPositionParam[std::size_t(aPosition)]]);
         } else {
@@ -969,7 +991,7 @@ struct TDbQuery::TImpl final : IQueryLink {
       case SQL_FLOAT: {
         float LNumber;
         std::memcpy(&LNumber, LData, sizeof LNumber);
-        return TValue::Float(double(LNumber));
+        return TValue::SingleFloat(LNumber);
       }
       case SQL_DOUBLE:
       case SQL_D_FLOAT: {
@@ -1013,6 +1035,12 @@ struct TDbQuery::TImpl final : IQueryLink {
         }
         LLength = std::max(LLength, 0);
         if (LColumn.FCharset == CCharsetOctets) return TValue::Bytes(QByteArray(LBytes, LLength));
+        if (LColumn.FCharset == CCharsetNone) {
+          if (LColumn.FType == SQL_TEXT)
+            while (LLength > 0 && LBytes[LLength - 1] == ' ') --LLength;
+          return UntranslatedValue(TValueKind::vkText, QByteArray(LBytes, LLength), FConnection->FUtf8Connection,
+                                   *FConnection->FSingleByte);
+        }
         QString LText = LColumn.FCharset == CCharsetUtf8 || LColumn.FCharset == CCharsetUnicodeFss
                             ? QString::fromUtf8(LBytes, LLength)
                             : FConnection->FSingleByte->Decode(QByteArray::fromRawData(LBytes, LLength));
@@ -1033,16 +1061,18 @@ struct TDbQuery::TImpl final : IQueryLink {
         const bool LUtf8 = FConnection->FUtf8Connection ||
                            (!FConnection->FHasCharacterSet &&
                             (LBlobCharset == CCharsetUtf8 || LBlobCharset == CCharsetUnicodeFss));
+        const bool LUntranslated = LText && LBlobCharset == CCharsetNone;
         if (FDeferBlobs) {
           TDbRow::TDeferredBlob LDeferred;
           LDeferred.Field = aIndex;
           std::memcpy(LDeferred.Id, &LId, sizeof LId);
           LDeferred.Text = LText;
           LDeferred.Utf8 = LUtf8;
+          LDeferred.Untranslated = LUntranslated;
           FDeferred.push_back(LDeferred);
           return TValue();
         }
-        return BlobValue(ReadBlob(LId), LText, LUtf8, *FConnection->FSingleByte);
+        return BlobValue(ReadBlob(LId), LText, LUtf8, LUntranslated, *FConnection->FSingleByte);
       }
       case SQL_BOOLEAN: return TValue::Boolean(static_cast<unsigned char>(LData[0]) != 0);
       default: return TValue::Null(LKind);
@@ -1227,7 +1257,7 @@ void TDbBlobReader::Load(const TDbRow& aRow) {
     std::memcpy(&LId, LBlob.Id, sizeof LId);
     aRow.FData->Fields[std::size_t(LBlob.Field)].FValue =
         BlobValue(ReadBlobContent(FConnection.FImpl->FAttachment.Ptr(), FConnection.FImpl->FTransaction.Ptr(), LId),
-                  LBlob.Text, LBlob.Utf8, *FSingleByte);
+                  LBlob.Text, LBlob.Utf8, LBlob.Untranslated, *FSingleByte);
     LDeferred.erase(LDeferred.begin());
   }
 }

@@ -126,6 +126,7 @@ private:
     unsigned char Id[8] = {};
     bool Text = false;
     bool Utf8 = false;
+    bool Untranslated = false;
   };
   struct TData {
     std::vector<TDbField> Fields;

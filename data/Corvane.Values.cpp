@@ -59,6 +59,12 @@ TValue TValue::Float(double aValue) {
   return LValue;
 }
 
+TValue TValue::SingleFloat(float aValue) {
+  TValue LValue = Float(double(aValue));
+  LValue.FSingle = true;
+  return LValue;
+}
+
 TValue TValue::Date(const TDate& aValue) {
   TValue LValue = Assigned(TValueKind::vkDate);
   LValue.FTimestamp.Date = aValue;
@@ -92,6 +98,16 @@ TValue TValue::TextBlob(const QString& aValue) {
 TValue TValue::Bytes(const QByteArray& aValue) {
   TValue LValue = Assigned(TValueKind::vkBytes);
   LValue.FBytes = aValue;
+  return LValue;
+}
+
+TValue TValue::UntranslatedText(TValueKind aKind, const QByteArray& aBytes, const QString& aText) {
+  if (aKind != TValueKind::vkText && aKind != TValueKind::vkTextBlob)
+    throw TArgumentError(QStringLiteral("Texto sem traducao exige vkText ou vkTextBlob."));
+  TValue LValue = Assigned(aKind);
+  LValue.FText = aText;
+  LValue.FBytes = aBytes;
+  LValue.FUntranslated = true;
   return LValue;
 }
 
@@ -222,7 +238,10 @@ bool TValue::operator==(const TValue& aOther) const {
     case TValueKind::vkTime: return FTimestamp.Time == aOther.FTimestamp.Time;
     case TValueKind::vkTimestamp: return FTimestamp == aOther.FTimestamp;
     case TValueKind::vkText:
-    case TValueKind::vkTextBlob: return FText == aOther.FText;
+    case TValueKind::vkTextBlob:
+      // Untranslated text is its bytes: two byte strings may read as one text.
+      if (FUntranslated || aOther.FUntranslated) return FUntranslated == aOther.FUntranslated && FBytes == aOther.FBytes;
+      return FText == aOther.FText;
     case TValueKind::vkBytes: return FBytes == aOther.FBytes;
   }
   return false;

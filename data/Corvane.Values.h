@@ -59,12 +59,19 @@ public:
   static TValue Integer(std::int64_t aValue);
   static TValue Decimal(std::int64_t aUnscaled, int aScale);
   static TValue Float(double aValue);
+  // A FLOAT column's value: widened exactly, and marked, so that its literal need only
+  // survive the server's rounding back to single precision.
+  static TValue SingleFloat(float aValue);
   static TValue Date(const TDate& aValue);
   static TValue Time(const TTime& aValue);
   static TValue Timestamp(const TTimestamp& aValue);
   static TValue Text(const QString& aValue);
   static TValue TextBlob(const QString& aValue);
   static TValue Bytes(const QByteArray& aValue);
+  // Text of CHARACTER SET NONE (aKind vkText or vkTextBlob): the server keeps and compares
+  // its bytes untranslated, so the bytes are the value and travel as they are; aText is only
+  // their reading, for display.
+  static TValue UntranslatedText(TValueKind aKind, const QByteArray& aBytes, const QString& aText);
   static TValue Boolean(bool aValue);
 
   bool IsUnassigned() const { return FState == TState::sUnassigned; }
@@ -77,11 +84,13 @@ public:
   std::int64_t AsInteger() const { return FInteger; }
   TDecimal AsDecimal() const { return TDecimal{FInteger, FScale}; }
   double AsFloat() const { return FFloat; }
+  bool IsSingle() const { return FSingle; }
   TDate AsDate() const { return FTimestamp.Date; }
   TTime AsTime() const { return FTimestamp.Time; }
   TTimestamp AsTimestamp() const { return FTimestamp; }
   const QString& AsText() const { return FText; }  // vkText and vkTextBlob
-  const QByteArray& AsBytes() const { return FBytes; }
+  const QByteArray& AsBytes() const { return FBytes; }  // vkBytes, and the bytes of untranslated text
+  bool IsUntranslated() const { return FUntranslated; }
   bool AsBoolean() const { return FInteger != 0; }
 
   // The display text: empty for null; exact decimal digits for numbers, ISO dates and times.
@@ -97,6 +106,8 @@ private:
   std::int64_t FInteger = 0;  // vkInteger, vkDecimal (unscaled), vkBoolean
   int FScale = 0;
   double FFloat = 0;
+  bool FSingle = false;
+  bool FUntranslated = false;
   TTimestamp FTimestamp;
   QString FText;
   QByteArray FBytes;

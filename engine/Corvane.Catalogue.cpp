@@ -182,6 +182,13 @@ void AppendValueKey(QString& aKey, const TValue& aValue) {
       return;
     case TValueKind::vkText:
     case TValueKind::vkTextBlob: {
+      if (aValue.IsUntranslated()) {  // its bytes, which two texts of one reading differ in
+        const QByteArray& LBytes = aValue.AsBytes();
+        aKey += QLatin1Char('r');
+        LAppendBits(std::uint64_t(LBytes.size()));
+        for (const char LByte : LBytes) aKey += QChar(char16_t(static_cast<unsigned char>(LByte)));
+        return;
+      }
       const QString& LText = aValue.AsText();
       LAppendBits(std::uint64_t(LText.size()));
       aKey += LText;

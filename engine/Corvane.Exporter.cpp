@@ -534,6 +534,13 @@ void TSliceExporter::AppendIdentityPart(TIdentityText& aIdentity, const TValue& 
       return;
     }
     case TValueKind::vkText: {
+      if (aValue.IsUntranslated()) {  // its bytes: two byte strings may read as one text
+        const QByteArray& LBytes = aValue.AsBytes();
+        aIdentity.append(u'r');
+        AppendSize(aIdentity, LBytes.size());
+        for (const char LByte : LBytes) aIdentity.append(char16_t(static_cast<unsigned char>(LByte)));
+        return;
+      }
       const QString& LText = aValue.AsText();
       for (const QChar LChar : LText)
         if (LChar.unicode() >= 0x80) {

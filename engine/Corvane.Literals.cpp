@@ -3,8 +3,10 @@
 #include "Corvane.Errors.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace Corvane {
 
@@ -89,8 +91,8 @@ void AppendDecimal(QString& aOut, std::int64_t aUnscaled, int aScale) {
 }
 
 // 17 significant digits, rounded to nearest: plain notation for exponents -3..17, else
-// d.dddE±x; trailing zeros of the digits dropped.
-void AppendFloat(QString& aOut, double aValue) {
+// d.dddE±x; trailing zeros of the digits dropped. Writes into aText, returns the length.
+int SeventeenDigitText(double aValue, char* aText) {
   char LScientific[64];  // d.dddddddddddddddde±XX
   const auto LConverted = std::to_chars(LScientific, LScientific + sizeof LScientific, std::fabs(aValue),
                                         std::chars_format::scientific, 16);
@@ -105,9 +107,8 @@ void AppendFloat(QString& aOut, double aValue) {
   while (LCount > 0 && LDigits[LCount - 1] == '0') --LCount;
   if (LCount == 0) LExponent = 0;
 
-  char LText[64];
   int LLength = 0;
-  const auto LPut = [&LText, &LLength](char aChar) { LText[LLength++] = aChar; };
+  const auto LPut = [aText, &LLength](char aChar) { aText[LLength++] = aChar; };
   if (aValue < 0) LPut('-');
   if (LExponent >= -3 && LExponent <= 17) {
     if (LExponent <= 0) {
@@ -131,9 +132,114 @@ void AppendFloat(QString& aOut, double aValue) {
       for (int I = 1; I < LCount; ++I) LPut(LDigits[I]);
     }
     LPut('E');
-    LLength = int(std::to_chars(LText + LLength, LText + sizeof LText, LExponent - 1).ptr - LText);
+    LLength = int(std::to_chars(aText + LLength, aText + 48, LExponent - 1).ptr - aText);
   }
-  aOut += QLatin1StringView(LText, LLength);
+  return LLength;
+}
+
+// The double that Firebird 3 makes of a text written by SeventeenDigitText, or false where
+// it refuses the text ("numeric value is out of range"). Measured against the server, bit
+// for bit: it does not round correctly.
+// - Without exponent the text is an exact integer with a scale (it always fits 64 bits
+//   here); the integer becomes the nearest double, which is divided by 10^scale.
+// - With exponent the digits are gathered in a double (value * 10 + digit, rounding once
+//   past 2^53) and the result is multiplied or divided by 10^|scale|, scale being the
+//   fraction digits minus the exponent; 10^n is the product of two table entries,
+//   10^(32*(n/32)) * 10^(n%32). A scale beyond +-308 is refused.
+// This file is compiled without contraction to fused multiply-add, as the server is.
+bool ServerReading(const char* aText, int aLength, double& aValue) {
+  static constexpr double CHigh[] = {1e0, 1e32, 1e64, 1e96, 1e128, 1e160, 1e192, 1e224, 1e256, 1e288};
+  static constexpr double CLow[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10,
+                                    1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21,
+                                    1e22, 1e23, 1e24, 1e25, 1e26, 1e27, 1e28, 1e29, 1e30, 1e31};
+  const auto LPowerOfTen = [](int aScale) { return CHigh[aScale >> 5] * CLow[aScale & 31]; };
+  const char* LAt = aText;
+  const char* const LEnd = aText + aLength;
+  const bool LNegative = LAt < LEnd && *LAt == '-';
+  if (LNegative) ++LAt;
+  const char* const LMark = std::find(LAt, LEnd, 'E');
+  int LScale = 0;
+  bool LFraction = false;
+  double LValue = 0;
+  if (LMark == LEnd) {
+    std::int64_t LInteger = 0;
+    for (; LAt < LEnd; ++LAt) {
+      if (*LAt == '.') {
+        LFraction = true;
+        continue;
+      }
+      LInteger = LInteger * 10 + (*LAt - '0');
+      if (LFraction) ++LScale;
+    }
+    LValue = double(LInteger);
+    if (LScale > 0) LValue /= LPowerOfTen(LScale);
+  } else {
+    for (; LAt < LMark; ++LAt) {
+      if (*LAt == '.') {
+        LFraction = true;
+        continue;
+      }
+      LValue = LValue * 10 + (*LAt - '0');
+      if (LFraction) ++LScale;
+    }
+    int LExponent = 0;
+    std::from_chars(LMark + 1, LEnd, LExponent);
+    LScale -= LExponent;
+    if (LScale > 308 || LScale < -308) return false;
+    if (LScale > 0)
+      LValue /= LPowerOfTen(LScale);
+    else if (LScale < 0)
+      LValue *= LPowerOfTen(-LScale);
+  }
+  aValue = LNegative ? -LValue : LValue;
+  return std::isfinite(aValue);
+}
+
+template <typename TNumber>
+bool SameBits(TNumber aLeft, TNumber aRight) {
+  return std::memcmp(&aLeft, &aRight, sizeof aLeft) == 0;
+}
+
+// Whether the server stores exactly aValue for the text: in a DOUBLE PRECISION column, or,
+// for a value of a FLOAT column, after rounding to single precision (refused above FLT_MAX).
+bool ReadsBackExactly(const char* aText, int aLength, double aValue, bool aSingle) {
+  double LRead = 0;
+  if (!ServerReading(aText, aLength, LRead)) return false;
+  if (!aSingle) return SameBits(LRead, aValue);
+  return std::fabs(LRead) <= double(FLT_MAX) && SameBits(float(LRead), float(aValue));
+}
+
+// A finite value as SQL text that the server reads back to the identical bits:
+// - the 17-digit text above wherever the server reads that text exactly (nearly always);
+// - otherwise the exact form "M * POWER(2E0, K)": M a decimal integer, odd, "-" first for a
+//   negative value, |M| < 2^53; K a decimal integer from -1074 to 971, "-" first when
+//   negative; value = M x 2^K. The server computes 2^K and the product exactly (subnormals
+//   and the extremes included);
+// - negative zero, which the server gets only from a negated double literal: "-0E0".
+void AppendFloat(QString& aOut, double aValue, bool aSingle) {
+  char LText[64];
+  const int LLength = SeventeenDigitText(aValue, LText);
+  if (ReadsBackExactly(LText, LLength, aValue, aSingle)) {
+    aOut += QLatin1StringView(LText, LLength);
+    return;
+  }
+  if (aValue == 0) {
+    aOut += QLatin1String("-0E0");
+    return;
+  }
+  int LExponent = 0;
+  const double LFraction = std::frexp(std::fabs(aValue), &LExponent);  // [0.5, 1) x 2^LExponent
+  std::uint64_t LMantissa = std::uint64_t(std::ldexp(LFraction, 53));
+  LExponent -= 53;
+  while ((LMantissa & 1) == 0) {
+    LMantissa >>= 1;
+    ++LExponent;
+  }
+  if (aValue < 0) aOut += QLatin1Char('-');
+  AppendInteger(aOut, std::int64_t(LMantissa));
+  aOut += QLatin1String(" * POWER(2E0, ");
+  AppendInteger(aOut, LExponent);
+  aOut += QLatin1Char(')');
 }
 
 }  // namespace
@@ -145,9 +251,8 @@ QString TSqlLiterals::DecimalText(std::int64_t aUnscaled, int aScale) {
 }
 
 QString TSqlLiterals::FloatText(double aValue) {
-  QString LResult;
-  AppendFloat(LResult, aValue);
-  return LResult;
+  char LText[64];
+  return QString::fromLatin1(LText, SeventeenDigitText(aValue, LText));
 }
 
 void TSqlLiterals::AppendTextLiteral(QString& aOut, const QString& aText) const {
@@ -183,6 +288,21 @@ void TSqlLiterals::AppendTextLiteral(QString& aOut, const QString& aText) const 
   aOut += QLatin1Char('\'');
 }
 
+// Untranslated text (CHARACTER SET NONE) keeps the text literal of its reading where that
+// literal carries exactly its bytes; otherwise its bytes are written as they are.
+bool TSqlLiterals::WritesItsBytes(const TValue& aValue) const {
+  const QByteArray& LBytes = aValue.AsBytes();
+  const QString& LText = aValue.AsText();
+  if (LText.size() == LBytes.size()) {
+    bool LAscii = true;
+    for (qsizetype I = 0; I < LBytes.size() && LAscii; ++I)
+      LAscii = static_cast<unsigned char>(LBytes[I]) < 0x80 && LText[I].unicode() == char16_t(LBytes[I]);
+    if (LAscii) return true;
+  }
+  QByteArray LEncoded;
+  return FTextEncoding->TryEncode(LText, LEncoded) && LEncoded == LBytes;
+}
+
 QString TSqlLiterals::TextLiteral(const QString& aText) const {
   QString LResult;
   AppendTextLiteral(LResult, aText);
@@ -213,7 +333,7 @@ void TSqlLiterals::AppendLiteral(QString& aOut, const TValue& aValue, const QStr
       // SQL has no literal for infinities or NaN; writing one would break the replay.
       if (!std::isfinite(aValue.AsFloat()))
         throw TCorvaneError("Valor de ponto flutuante nao finito no campo " + aFieldName + ".");
-      AppendFloat(aOut, aValue.AsFloat());
+      AppendFloat(aOut, aValue.AsFloat(), aValue.IsSingle());
       return;
     case TValueKind::vkDate:
       aOut += QLatin1String("DATE '");
@@ -233,9 +353,31 @@ void TSqlLiterals::AppendLiteral(QString& aOut, const TValue& aValue, const QStr
       aOut += QLatin1Char('\'');
       return;
     case TValueKind::vkText:
+      if (aValue.IsUntranslated() && !WritesItsBytes(aValue)) {
+        // "x'..'": a binary string, which a NONE column takes byte for byte.
+        aOut += QLatin1String("x'");
+        AppendHex(aOut, aValue.AsBytes().constData(), aValue.AsBytes().size());
+        aOut += QLatin1Char('\'');
+        return;
+      }
       AppendTextLiteral(aOut, aValue.AsText());
       return;
     case TValueKind::vkTextBlob: {
+      if (aValue.IsUntranslated() && !WritesItsBytes(aValue)) {
+        // The text BLOB form with NONE for the set and bare binary strings (2000 bytes each).
+        const QLatin1String LNoneCast(" AS BLOB SUB_TYPE TEXT CHARACTER SET NONE)");
+        const QByteArray& LBytes = aValue.AsBytes();
+        aOut += QLatin1String("(CAST(x''");
+        aOut += LNoneCast;
+        for (qsizetype LStart = 0; LStart < LBytes.size(); LStart += CChunkUnits) {
+          aOut += QLatin1String(" || CAST(x'");
+          AppendHex(aOut, LBytes.constData() + LStart, qMin<qsizetype>(CChunkUnits, LBytes.size() - LStart));
+          aOut += QLatin1Char('\'');
+          aOut += LNoneCast;
+        }
+        aOut += QLatin1Char(')');
+        return;
+      }
       const QString LCast = QLatin1String(" AS BLOB SUB_TYPE TEXT CHARACTER SET ") + FCharacterSet + QLatin1Char(')');
       aOut += QLatin1String("(CAST(");
       AppendTextLiteral(aOut, QString());

@@ -27,9 +27,12 @@ public:
 
   // Pieces that need no character set, exposed for their own tests.
   static QString DecimalText(std::int64_t aUnscaled, int aScale);
+  // The 17-significant-digit text of a float; its literal is this text only where the
+  // server reads it back exactly (see AppendFloat).
   static QString FloatText(double aValue);
 
 private:
+  bool WritesItsBytes(const TValue& aValue) const;
   void AppendTextLiteral(QString& aOut, const QString& aText) const;
   QString FCharacterSet;
   std::unique_ptr<TTextEncoding> FTextEncoding;

@@ -54,16 +54,23 @@ TEST(Literals, IntegersAndDecimalsAreExact) {
 }
 
 // The binary64 nearest to 0.00001 lies 8E-22 above it, so seventeen digits show the ...01.
+// Where the server would not read the seventeen digits back exactly (the smallest subnormal,
+// negative zero) the value is written as an exact integer times a power of two.
 TEST(Literals, FloatsUseSeventeenDigitsAndPlainOrScientificForm) {
   const std::pair<double, const char*> LCases[] = {
       {0.5, "0.5"},       {100, "100"},       {0.1, "0.10000000000000001"},
       {1e16, "10000000000000000"},            {1e17, "1E17"},
       {0.0001, "0.0001"}, {0.00001, "1.0000000000000001E-5"},  {-2.5e20, "-2.5E20"},
-      {0.0, "0"},         {-0.0, "0"},        {double(0.1f), "0.10000000149011612"},
+      {0.0, "0"},         {-0.0, "-0E0"},     {double(0.1f), "0.10000000149011612"},
       {123.456, "123.456"},                   {0x1p-20, "9.5367431640625E-7"},
       {12345678901234567890.0, "1.2345678901234567E19"},
-      {5e-324, "4.9406564584124654E-324"},    {-1.7976931348623157e308, "-1.7976931348623157E308"}};
+      {5e-324, "1 * POWER(2E0, -1074)"},      {-1.7976931348623157e308, "-1.7976931348623157E308"},
+      {-906834.63876448758, "-486853139546681 * POWER(2E0, -29)"}};
   for (const auto& [LValue, LText] : LCases) EXPECT_EQ(Lit("UTF8", TValue::Float(LValue)), LText) << LText;
+  EXPECT_EQ(TSqlLiterals::FloatText(5e-324), "4.9406564584124654E-324");
+  // A FLOAT column's value needs only survive the rounding to single precision.
+  EXPECT_EQ(Lit("UTF8", TValue::SingleFloat(0.1f)), "0.10000000149011612");
+  EXPECT_EQ(Lit("UTF8", TValue::SingleFloat(-3.40282347e38f)), "-16777215 * POWER(2E0, 104)");
 }
 
 TEST(Literals, DatesAndTimes) {

@@ -223,10 +223,19 @@ inline std::string CheckLiteral(const std::uint8_t* aData, std::size_t aSize) {
       if (LLiteral != QString::number(LValue.AsInteger())) return Describe("inteiro", LLiteral);
       break;
     case TValueKind::vkFloat: {
+      // Decimal text, or the exact form "M * POWER(2E0, K)".
       const QByteArray LText = LLiteral.toLatin1();
       char* LEnd = nullptr;
-      const double LBack = std::strtod(LText.constData(), &LEnd);
-      if (*LEnd != '\0' || LBack != LValue.AsFloat()) return Describe("ponto flutuante nao volta igual", LLiteral);
+      double LBack = std::strtod(LText.constData(), &LEnd);
+      if (std::strncmp(LEnd, " * POWER(2E0, ", 14) == 0) {
+        char* LExponentEnd = nullptr;
+        const long LExponent = std::strtol(LEnd + 14, &LExponentEnd, 10);
+        LBack = std::ldexp(LBack, int(LExponent));
+        LEnd = *LExponentEnd == ')' ? LExponentEnd + 1 : LExponentEnd;
+      }
+      const double LExpected = LValue.AsFloat();
+      if (*LEnd != '\0' || std::memcmp(&LBack, &LExpected, sizeof LBack) != 0)
+        return Describe("ponto flutuante nao volta igual", LLiteral);
       break;
     }
     case TValueKind::vkText:

@@ -1,0 +1,225 @@
+// Values that must reach the target exactly as the source holds them, replayed by the real
+// client: text of CHARACTER SET NONE under every connection set, and floating-point values
+// bit for bit.
+#include "Corvane.Errors.h"
+#include "Corvane.Exporter.h"
+#include "Corvane.Literals.h"
+#include "TestDatabase.h"
+
+#include <QTemporaryDir>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace Corvane;
+using namespace Corvane::Testing;
+
+namespace {
+
+const char* const CNoneSchema = R"SQL(
+CREATE TABLE ROOT (ID INTEGER NOT NULL PRIMARY KEY);
+CREATE TABLE NP (K VARCHAR(10) CHARACTER SET NONE NOT NULL PRIMARY KEY, C CHAR(4) CHARACTER SET NONE,
+  B BLOB SUB_TYPE TEXT CHARACTER SET NONE);
+CREATE TABLE NC (ID INTEGER NOT NULL PRIMARY KEY, ROOT_ID INTEGER NOT NULL, P_K VARCHAR(10) CHARACTER SET NONE,
+  CONSTRAINT FK_NC_ROOT FOREIGN KEY (ROOT_ID) REFERENCES ROOT (ID),
+  CONSTRAINT FK_NC_NP FOREIGN KEY (P_K) REFERENCES NP (K));
+CREATE TABLE NR (ID INTEGER NOT NULL PRIMARY KEY, R_K VARCHAR(10) CHARACTER SET NONE);
+)SQL";
+
+// Keys whose bytes read as one text under some set (E9 and C3A9 both read as "é" under UTF8),
+// bytes no set but NONE holds, and plain ASCII.
+const char* const CNoneData = R"SQL(
+INSERT INTO ROOT VALUES (1);
+INSERT INTO NP VALUES (x'E9', x'E920', x'E9');
+INSERT INTO NP VALUES (x'C3A9', x'C3A9', x'C3A9');
+INSERT INTO NP VALUES (x'81FF', x'8D', x'9D');
+INSERT INTO NP VALUES ('A', 'A', 'A');
+INSERT INTO NC VALUES (1, 1, x'E9');
+INSERT INTO NC VALUES (2, 1, x'C3A9');
+INSERT INTO NC VALUES (3, 1, x'81FF');
+INSERT INTO NC VALUES (4, 1, 'A');
+INSERT INTO NR VALUES (1, x'E9');
+INSERT INTO NR VALUES (2, x'C3A9');
+INSERT INTO NR VALUES (3, x'81FF');
+INSERT INTO NR VALUES (4, 'A');
+INSERT INTO NR VALUES (5, x'E8');
+)SQL";
+
+// The rows of a table with every NONE column as its bytes.
+QStringList NoneRows(const TTestDatabase& aDatabase, const QString& aSelect) {
+  auto LConnection = aDatabase.Connect("UTF8");
+  QStringList LRows = QueryRows(*LConnection, aSelect);
+  LRows.sort();
+  return LRows;
+}
+
+const std::pair<const char*, const char*> CNoneTables[] = {
+    {"ROOT", "SELECT ID FROM ROOT"},
+    {"NP", "SELECT CAST(K AS VARCHAR(10) CHARACTER SET OCTETS), CAST(C AS CHAR(4) CHARACTER SET OCTETS), "
+           "CAST(CAST(B AS VARCHAR(8000) CHARACTER SET NONE) AS VARCHAR(8000) CHARACTER SET OCTETS) FROM NP"},
+    {"NC", "SELECT ID, ROOT_ID, CAST(P_K AS VARCHAR(10) CHARACTER SET OCTETS) FROM NC"},
+    {"NR", "SELECT ID, CAST(R_K AS VARCHAR(10) CHARACTER SET OCTETS) FROM NR WHERE ID < 5"}};
+
+}  // namespace
+
+// The same NONE bytes must arrive whatever set the export connects with; lookups by NONE
+// columns (a foreign key, a configured relation) must find their rows, and two keys whose
+// bytes read as one text stay two rows.
+TEST(FidelityTest, NoneTextReachesTheTargetAsItsBytesUnderEveryConnectionSet) {
+  TTestDatabase LSource("none-source", QString(CNoneSchema) + "COMMIT;\n" + CNoneData);
+  // A text BLOB beyond one chunk, with bytes no single-byte set reads back unchanged.
+  QByteArray LLong;
+  for (int I = 0; I < 4500; ++I) LLong += char(0x80 + I % 128);
+  LSource.Execute("UPDATE NP SET B = x'" + QString::fromLatin1(LLong.toHex()) + "' WHERE K = 'A';");
+  QTemporaryDir LDir;
+  for (const char* LCharset : {"WIN1252", "UTF8", "ISO8859_1", "ASCII"}) {
+    for (const bool LCache : {true, false}) {
+      SCOPED_TRACE(std::string(LCharset) + (LCache ? " with the run cache" : " without the run cache"));
+      auto LConnection = LSource.Connect(LCharset);
+      auto LExporter = TSliceExporter::Create(LConnection.get());
+      LExporter->Table("ROOT")
+          ->IncludeChildren("NC", "ROOT_ID", "ID")
+          ->IncludeRelated("NC", "NR", "R_K", "P_K", "")
+          ->Key("ID", TValue::Integer(1));
+      LExporter->SetRunCache(LCache);
+      const QString LFile = LDir.filePath(QString(LCharset) + (LCache ? "-cache.sql" : ".sql"));
+      ASSERT_NO_THROW(LExporter->SaveToFile(LFile));
+      const QString LScript = QString::fromUtf8(ReadFileBytes(LFile));
+      EXPECT_TRUE(LScript.contains("-- Registros exportados: 13")) << LScript.toStdString();
+
+      TTestDatabase LTarget("none-target", CNoneSchema);
+      const TIsqlResult LReplay = LTarget.Replay(LFile);
+      ASSERT_EQ(LReplay.ExitCode, 0) << LReplay.Errors.toStdString();
+      ASSERT_TRUE(LReplay.Errors.trimmed().isEmpty()) << LReplay.Errors.toStdString();
+      for (const auto& [LTable, LSelect] : CNoneTables)
+        EXPECT_EQ(NoneRows(LTarget, LSelect), NoneRows(LSource, LSelect)) << LTable;
+    }
+  }
+  // Text the connection set writes back unchanged keeps its introduced form; other bytes go bare.
+  TSqlLiterals LUtf8("UTF8"), LWin1252("WIN1252");
+  const TValue LE9 = TValue::UntranslatedText(TValueKind::vkText, "\xE9", QString::fromUtf8("é"));
+  const TValue LC3A9 = TValue::UntranslatedText(TValueKind::vkText, "\xC3\xA9", QString::fromUtf8("é"));
+  EXPECT_EQ(LWin1252.Literal(LE9, "K"), "_WIN1252 x'E9'");
+  EXPECT_EQ(LUtf8.Literal(LE9, "K"), "x'E9'");
+  EXPECT_EQ(LUtf8.Literal(LC3A9, "K"), "_UTF8 x'C3A9'");
+  EXPECT_FALSE(LE9 == LC3A9);
+  EXPECT_EQ(LUtf8.Literal(TValue::UntranslatedText(TValueKind::vkTextBlob, "\xE9", QString::fromUtf8("é")), "B"),
+            "(CAST(x'' AS BLOB SUB_TYPE TEXT CHARACTER SET NONE) || CAST(x'E9' AS BLOB SUB_TYPE TEXT CHARACTER SET NONE))");
+}
+
+namespace {
+
+std::uint64_t Bits(double aValue) {
+  std::uint64_t LBits;
+  std::memcpy(&LBits, &aValue, sizeof LBits);
+  return LBits;
+}
+
+std::uint32_t Bits(float aValue) {
+  std::uint32_t LBits;
+  std::memcpy(&LBits, &aValue, sizeof LBits);
+  return LBits;
+}
+
+}  // namespace
+
+// Firebird's reading of a decimal literal is not correctly rounded and refuses some finite
+// values: whatever the literal of a float is, the server must store the very same bits, in
+// DOUBLE PRECISION and in FLOAT columns.
+TEST(FidelityTest, RandomFloatsReplayBitForBit) {
+  constexpr int CColumns = 10;
+  constexpr int CRows = 4000;
+  QString LSchema = "CREATE TABLE F (ID INTEGER NOT NULL PRIMARY KEY";
+  for (int I = 0; I < CColumns; ++I) LSchema += QString(", D%1 DOUBLE PRECISION, S%1 FLOAT").arg(I);
+  TTestDatabase LDatabase("floats", LSchema + ");");
+
+  // Extremes of both kinds and the values the reader is known to get wrong, then random bit
+  // patterns: uniform over all finite values, subnormals alone, and everyday magnitudes.
+  std::vector<double> LDoubles{0.0, -0.0, DBL_MAX, -DBL_MAX, DBL_MIN, -DBL_MIN, DBL_TRUE_MIN, -DBL_TRUE_MIN,
+                               std::nextafter(DBL_MIN, 0.0), -std::nextafter(DBL_MIN, 0.0), FLT_MAX, -FLT_MAX,
+                               3.3333333333333334E-301, -906834.63876448758, 0.1, 1E17, 1E-5, 1E23, 5E-324};
+  std::vector<float> LFloats{0.0f, -0.0f, FLT_MAX, -FLT_MAX, FLT_MIN, -FLT_MIN, FLT_TRUE_MIN, -FLT_TRUE_MIN,
+                             std::nextafter(FLT_MIN, 0.0f), std::nextafter(FLT_MAX, 0.0f), 0.1f, 1E-5f, 16777217.0f};
+  std::mt19937_64 LRandom(20261209);
+  while (LDoubles.size() < std::size_t(CColumns * CRows)) {
+    std::uint64_t LBits = LRandom();
+    switch (LDoubles.size() % 4) {
+      case 1: LBits &= 0x800FFFFFFFFFFFFFull; break;  // subnormal
+      case 2: {
+        const double LValue = std::uniform_real_distribution<double>(-1E6, 1E6)(LRandom);
+        LBits = Bits(LValue);
+        break;
+      }
+      default: break;
+    }
+    double LValue;
+    std::memcpy(&LValue, &LBits, sizeof LValue);
+    if (std::isfinite(LValue)) LDoubles.push_back(LValue);
+  }
+  while (LFloats.size() < std::size_t(CColumns * CRows)) {
+    std::uint32_t LBits = std::uint32_t(LRandom());
+    if (LFloats.size() % 4 == 1) LBits &= 0x807FFFFFu;
+    float LValue;
+    std::memcpy(&LValue, &LBits, sizeof LValue);
+    if (std::isfinite(LValue)) LFloats.push_back(LValue);
+  }
+
+  TSqlLiterals LLiterals("UTF8");
+  QString LHead = "UPDATE OR INSERT INTO \"F\" (\"ID\"";
+  for (int I = 0; I < CColumns; ++I) LHead += QString(", \"D%1\", \"S%1\"").arg(I);
+  LHead += ") VALUES (";
+  QByteArray LScript = "SET SQL DIALECT 3;\r\n";
+  int LExact = 0;
+  for (int LRow = 0; LRow < CRows; ++LRow) {
+    QString LStatement = LHead + QString::number(LRow);
+    for (int I = 0; I < CColumns; ++I) {
+      const QString LDouble = LLiterals.Literal(TValue::Float(LDoubles[std::size_t(LRow * CColumns + I)]), "D");
+      const QString LFloat = LLiterals.Literal(TValue::SingleFloat(LFloats[std::size_t(LRow * CColumns + I)]), "S");
+      LExact += LDouble.contains("POWER") + LFloat.contains("POWER");
+      LStatement += ", " + LDouble + ", " + LFloat;
+    }
+    LStatement += ") MATCHING (\"ID\");";
+    for (const QChar LChar : LStatement) ASSERT_TRUE(LChar.unicode() >= 0x20 && LChar.unicode() < 0x80) << "one ASCII line";
+    LScript += LStatement.toLatin1() + "\r\n";
+  }
+  LScript += "COMMIT;\r\n";
+  QTemporaryDir LDir;
+  const QString LFile = LDir.filePath("floats.sql");
+  WriteFileBytes(LFile, LScript);
+  const TIsqlResult LReplay = LDatabase.Replay(LFile);
+  ASSERT_EQ(LReplay.ExitCode, 0) << LReplay.Errors.left(2000).toStdString();
+
+  auto LConnection = LDatabase.Connect("UTF8");
+  LConnection->StartTransaction();
+  int LRows = 0, LDifferent = 0;
+  {
+    TDbQuery LQuery(*LConnection);
+    LQuery.SetSQL("SELECT * FROM F ORDER BY ID");
+    for (LQuery.Open(); !LQuery.Eof(); LQuery.Next(), ++LRows) {
+      const int LRow = int(LQuery.FieldByName("ID").Value().AsInteger());
+      for (int I = 0; I < CColumns; ++I) {
+        const double LDouble = LDoubles[std::size_t(LRow * CColumns + I)];
+        const float LFloat = LFloats[std::size_t(LRow * CColumns + I)];
+        const TValue LGotDouble = LQuery.FieldByName(QString("D%1").arg(I)).Value();
+        const TValue LGotFloat = LQuery.FieldByName(QString("S%1").arg(I)).Value();
+        if (LGotDouble.IsNull() || Bits(LGotDouble.AsFloat()) != Bits(LDouble)) {
+          if (++LDifferent <= 10)
+            ADD_FAILURE() << std::hexfloat << LDouble << " came back as " << LGotDouble.AsFloat() << " from "
+                          << LLiterals.Literal(TValue::Float(LDouble), "D").toStdString();
+        }
+        if (LGotFloat.IsNull() || Bits(float(LGotFloat.AsFloat())) != Bits(LFloat)) {
+          if (++LDifferent <= 10)
+            ADD_FAILURE() << std::hexfloat << LFloat << " (FLOAT) came back as " << LGotFloat.AsFloat() << " from "
+                          << LLiterals.Literal(TValue::SingleFloat(LFloat), "S").toStdString();
+        }
+      }
+    }
+  }
+  LConnection->Rollback();
+  EXPECT_EQ(LRows, CRows);
+  EXPECT_EQ(LDifferent, 0);
+  std::printf("[ floats   ] %d doubles and %d floats replayed, %d in the exact form, %d bits differ\n",
+              CColumns * CRows, CColumns * CRows, LExact, LDifferent);
+}
