@@ -29,13 +29,17 @@ const char* const CUsage =
     "  corvane-cli tables [--config FILE]\n"
     "  corvane-cli export --table TABLE --key COLUMN=VALUE [--key COLUMN=VALUE]...\n"
     "                     [--related PARENT:CHILD:FK_COLUMNS:PARENT_COLUMNS[:FILTER]]...\n"
-    "                     [--no-dependencies] -o FILE [--config FILE] [--quiet]\n"
+    "                     [--no-dependencies] [--defer-cycles] [--skip-arrays]\n"
+    "                     -o FILE [--config FILE] [--quiet]\n"
     "  corvane-cli --help | --version\n"
     "\n"
     "  nfse     exporta a NFSe (NFSRES) de codigo interno NFSID\n"
     "  nota     exporta a nota fiscal propria (NOTAFI) de numero NOTANUM\n"
     "  tables   lista as tabelas contempladas pelos dois cenarios\n"
     "  export   exporta um registro de qualquer tabela com os relacionamentos informados\n"
+    "  --defer-cycles  registros em ciclos de chaves estrangeiras sao gravados antes sem uma\n"
+    "                  referencia anulavel do ciclo e completados depois\n"
+    "  --skip-arrays   deixa campos ARRAY de fora do script\n"
     "  --config arquivo de configuracao (padrao: config.ini ao lado do executavel)\n"
     "  --quiet  nao mostra o progresso\n";
 
@@ -72,6 +76,8 @@ struct TCommand {
   QList<QPair<QString, QString>> Keys;
   QList<TRelated> Related;
   bool Dependencies = true;
+  bool DeferCycles = false;
+  bool SkipArrays = false;
 };
 
 // Options may come in any order after the command; "--" ends them, so a NOTANUM that begins
@@ -148,6 +154,10 @@ TCommand ParseArguments(const QStringList& aArguments) {
       LCommand.Related.append({LParts[0], LParts[1], LParts[2], LParts[3], LFilter});
     } else if (LIsExport && LName == "--no-dependencies" && !LHasInline) {
       LCommand.Dependencies = false;
+    } else if (LIsExport && LName == "--defer-cycles" && !LHasInline) {
+      LCommand.DeferCycles = true;
+    } else if (LIsExport && LName == "--skip-arrays" && !LHasInline) {
+      LCommand.SkipArrays = true;
     } else {
       throw TUsageError("opcao desconhecida: " + LArgument);
     }
@@ -171,6 +181,16 @@ std::optional<qint64> ParseNFSID(const QString& aText) {
 // One export as the background task runs it: a connection of its own from the parameter list,
 // no login dialog, silent, read-only snapshot transactions; the connection is gone before the
 // outcome is reported.
+// The failures that an option of the export command gets past, with the line that says so.
+QString OptionHint(const TCommand& aCommand, const QString& aError) {
+  if (aCommand.Name != "export") return {};
+  if (!aCommand.DeferCycles && aError.startsWith("Dependencia ciclica encontrada em "))
+    return QStringLiteral("Dica: --defer-cycles grava os registros do ciclo e os completa depois.");
+  if (!aCommand.SkipArrays && aError.startsWith("Campo ARRAY ainda nao suportado: "))
+    return QStringLiteral("Dica: --skip-arrays deixa os campos ARRAY de fora do script.");
+  return {};
+}
+
 int RunExport(const TCommand& aCommand, const TSliceExporterFactory& aFactory) {
   const TSliceProgress LProgress = aCommand.Quiet ? TSliceProgress() : TSliceProgress(&Log);
   auto LReport = [&](const QString& aMessage) {
@@ -205,6 +225,8 @@ int RunExport(const TCommand& aCommand, const TSliceExporterFactory& aFactory) {
   TSliceConnection::Release();
   if (!LError.isEmpty()) {
     Write(stderr, "ERRO: " + LError);
+    const QString LHint = OptionHint(aCommand, LError);
+    if (!LHint.isEmpty()) Write(stderr, LHint);
     return exFailed;
   }
   Write(stdout, "Script gerado em: " + LFileName);
@@ -294,6 +316,8 @@ int Run(const QStringList& aArguments) {
       LExporter->IncludeRelated(LRelated.Parent, LRelated.Child, LRelated.ForeignKeys, LRelated.ParentKeys,
                                 LRelated.Filter);
     LExporter->Dependencies(LCommand.Dependencies);
+    LExporter->DeferCycles(LCommand.DeferCycles);
+    LExporter->SkipArrays(LCommand.SkipArrays);
     return LExporter;
   });
 }

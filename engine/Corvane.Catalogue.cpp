@@ -3,6 +3,7 @@
 #include "Corvane.Literals.h"
 
 #include <QSet>
+#include <algorithm>
 
 namespace Corvane {
 
@@ -29,15 +30,22 @@ const QString CForeignKeysSql = QStringLiteral(
     "ps.RDB$FIELD_POSITION = s.RDB$FIELD_POSITION WHERE c.RDB$RELATION_NAME = :T ORDER BY "
     "c.RDB$CONSTRAINT_NAME, s.RDB$FIELD_POSITION");
 
+const QString CNotNullSql = QStringLiteral(
+    "SELECT TRIM(TRAILING FROM r.RDB$FIELD_NAME) AS FIELD_NAME FROM RDB$RELATION_FIELDS r JOIN RDB$FIELDS f "
+    "ON f.RDB$FIELD_NAME = r.RDB$FIELD_SOURCE WHERE r.RDB$RELATION_NAME = :T AND "
+    "(r.RDB$NULL_FLAG = 1 OR f.RDB$NULL_FLAG = 1)");
+
 }  // namespace
 
 TSliceCatalogue::TLease::~TLease() {
   if (FQuery) FCatalogue->Return(std::move(FQuery));
 }
 
-void TSliceCatalogue::BeginRun(bool aCaching) {
+void TSliceCatalogue::BeginRun(bool aCaching, bool aSkipArrays) {
   EndRun();
   FCaching = aCaching;
+  FSkipArrays = aSkipArrays;
+  FSkippedArrays.clear();
 }
 
 void TSliceCatalogue::EndRun() noexcept {
@@ -48,6 +56,7 @@ void TSliceCatalogue::EndRun() noexcept {
   FPrimaryKeys.clear();
   FColumns.clear();
   FForeignKeys.clear();
+  FNotNull.clear();
 }
 
 TSliceCatalogue::TLease TSliceCatalogue::Query(const QString& aSQL) {
@@ -102,8 +111,13 @@ QString TSliceCatalogue::Columns(const QString& aTable) {
     LQuery->Open();
     for (; !LQuery->Eof(); LQuery->Next()) {
       const QString LName = LQuery->Field(0).TextForm();
-      if (!LQuery->Field(1).IsNull())
-        throw TCorvaneError("Campo ARRAY ainda nao suportado: " + aTable + "." + LName);
+      if (!LQuery->Field(1).IsNull()) {
+        if (!FSkipArrays) throw TCorvaneError("Campo ARRAY ainda nao suportado: " + aTable + "." + LName);
+        // Firebird has no literal for an array: the column stays out of the statements.
+        QStringList& LSkipped = FSkippedArrays[aTable];
+        if (!LSkipped.contains(LName)) LSkipped.append(LName);
+        continue;
+      }
       if (!LResult.isEmpty()) LResult += QLatin1String(", ");
       LResult += TSqlLiterals::QuoteName(LName);
     }
@@ -147,6 +161,24 @@ QList<TForeignKey> TSliceCatalogue::ForeignKeys(const QString& aTable) {
     FForeignKeys.insert(aTable, LResult);
   }
   return LResult;
+}
+
+bool TSliceCatalogue::Nullable(const QString& aTable, const TForeignKey& aForeignKey) {
+  QStringList LNotNull;
+  if (FCaching && FNotNull.contains(aTable)) {
+    LNotNull = FNotNull.value(aTable);
+  } else {
+    LNotNull = PrimaryKey(aTable);
+    {
+      TLease LQuery = Query(CNotNullSql);
+      LQuery->SetParam(QStringLiteral("T"), TValue::Text(aTable));
+      LQuery->Open();
+      for (; !LQuery->Eof(); LQuery->Next()) LNotNull << LQuery->Field(0).TextForm();
+    }
+    if (FCaching) FNotNull.insert(aTable, LNotNull);
+  }
+  return std::none_of(aForeignKey.Links.begin(), aForeignKey.Links.end(),
+                      [&LNotNull](const TForeignKeyLink& aLink) { return LNotNull.contains(aLink.ChildField); });
 }
 
 namespace {

@@ -68,7 +68,8 @@ public:
   explicit TSliceCatalogue(TDbConnection& aConnection) : FConnection(aConnection) {}
 
   // Starts a run with empty caches; EndRun frees every statement (before the rollback).
-  void BeginRun(bool aCaching);
+  // With aSkipArrays, array columns are left out of Columns instead of failing.
+  void BeginRun(bool aCaching, bool aSkipArrays = false);
   void EndRun() noexcept;
 
   // A query for aSQL, not opened; its parameters keep no values from an earlier use.
@@ -81,6 +82,11 @@ public:
   QString Columns(const QString& aTable);
   // Foreign keys of aTable, ordered by constraint name.
   QList<TForeignKey> ForeignKeys(const QString& aTable);
+  // Whether every referencing column of the key may hold NULL (not declared NOT NULL, by
+  // itself or by its domain, and not part of the primary key).
+  bool Nullable(const QString& aTable, const TForeignKey& aForeignKey);
+  // The array columns that Columns left out of aTable during this run, in position order.
+  QStringList SkippedArrays(const QString& aTable) const { return FSkippedArrays.value(aTable); }
 
   // The rows of a lookup (only the first when aFirstOnly): taken from what was read ahead,
   // else by one query. Errors of building and opening the query are raised.
@@ -106,6 +112,9 @@ private:
   QHash<QString, QStringList> FPrimaryKeys;
   QHash<QString, QString> FColumns;
   QHash<QString, QList<TForeignKey>> FForeignKeys;
+  QHash<QString, QStringList> FNotNull;
+  bool FSkipArrays = false;
+  QHash<QString, QStringList> FSkippedArrays;  // kept for the whole run, also without the cache
   QHash<QString, QList<TDbRow>> FAhead;  // rows read ahead, by lookup and values; taken once
   QHash<QString, QString> FUnionSql;      // read-ahead query texts, by lookup and batch size
   QHash<QString, qsizetype> FUnionCount;  // the lookups each of those texts holds

@@ -136,6 +136,16 @@ ISliceExporterPtr TSliceExporter::Dependencies(bool aEnabled) {
   return shared_from_this();
 }
 
+ISliceExporterPtr TSliceExporter::DeferCycles(bool aEnabled) {
+  FDeferCycles = aEnabled;
+  return shared_from_this();
+}
+
+ISliceExporterPtr TSliceExporter::SkipArrays(bool aEnabled) {
+  FSkipArrays = aEnabled;
+  return shared_from_this();
+}
+
 ISliceExporterPtr TSliceExporter::Progress(const TSliceProgress& aCallback) {
   FProgress = aCallback;
   return shared_from_this();
@@ -209,6 +219,12 @@ QByteArray TSliceExporter::RunScript() {
   FScript.clear();
   FVisited.clear();
   FVisiting.clear();
+  FChain.clear();
+  FPending.clear();
+  FPendingParents.clear();
+  FResolving = false;
+  FCompleted = false;
+  FArraysReported.clear();
   FStatementFrames.clear();
   FCount = 0;
   Report("Consultando " + FTable + " e suas dependencias...");
@@ -222,7 +238,7 @@ QByteArray TSliceExporter::RunScript() {
   TRunGuard LGuard(*FConnection, *FCatalogue);
   FConnection->SetReadOnly(true);
   FConnection->SetIsolation(TIsolation::tiSnapshot);
-  FCatalogue->BeginRun(FRunCache);
+  FCatalogue->BeginRun(FRunCache, FSkipArrays);
   FConnection->StartTransaction();
   LGuard.Started();
 
@@ -230,6 +246,7 @@ QByteArray TSliceExporter::RunScript() {
   AppendLine(FScript, QStringLiteral("-- UPDATE OR INSERT preserva registros extras existentes no destino."));
   AppendLine(FScript, QStringLiteral(
                           "-- Triggers do destino permanecem ativos. Conferir versao do schema antes de importar."));
+  const qsizetype LNotes = FScript.size();
   AppendLine(FScript, QStringLiteral("SET SQL DIALECT 3;"));
   AppendLine(FScript, QStringLiteral("SET AUTODDL OFF;"));
   {
@@ -247,6 +264,9 @@ QByteArray TSliceExporter::RunScript() {
     }
     Walk([this, &LRoots]() { VisitRows(FTable, std::move(LRoots), CRootOrigin); });
   }
+  if (FCompleted)
+    FScript.insert(LNotes, QByteArrayLiteral("-- Registros em ciclos de chaves estrangeiras sao gravados antes sem uma "
+                                             "referencia e completados adiante (\"Completa referencia adiada\").\r\n"));
   AppendLine(FScript, "-- Registros exportados: " + QString::number(FCount));
   AppendLine(FScript, QStringLiteral("COMMIT;"));
   Report("Total de registros exportados: " + QString::number(FCount));
@@ -602,24 +622,155 @@ void TSliceExporter::LoadRelationKeys(const QString& aTable, const TDbRow& aRow)
   }
 }
 
+// The array columns left out of a table are named once, before its first row.
+void TSliceExporter::ReportArrays(const QString& aTable) {
+  if (FArraysReported.contains(aTable)) return;
+  FArraysReported.insert(aTable);
+  const QStringList LSkipped = FCatalogue->SkippedArrays(aTable);
+  if (!LSkipped.isEmpty())
+    Emit(TWriteItem{QString(), QStringList(), TDbRow(),
+                    "Campos ARRAY deixados de fora em " + aTable + ": " + LSkipped.join(QLatin1String(", ")) + ".",
+                    {}});
+}
+
+// Rows in a cycle of foreign keys are met again while still in progress. By default that
+// fails the run; with DeferCycles the cycle is broken at one of its nullable references (see
+// BreakCycle) and the chain keeps, beside the identities, what that needs.
+struct TSliceExporter::TBreak {
+  qsizetype Depth;  // the chain row whose reference is deferred
+  QString ParentTable;
+  TDbRow ParentRow;
+  QString ParentIdentity;
+  QString ParentOrigin;
+};
+
 void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QString& aOrigin) {
   const QStringList LKey = FCatalogue->PrimaryKey(aTable);
   const QString LIdentity = RowIdentity(aTable, LKey, aRow);
   if (FVisited.contains(LIdentity)) return;
-  if (FVisiting.contains(LIdentity))
+  const qsizetype LInChain = FVisiting.indexOf(LIdentity);
+  if (LInChain >= 0) {
+    if (FDeferCycles) BreakCycle(aTable, LIdentity, aRow, aOrigin, LInChain);
     throw TCorvaneError("Dependencia ciclica encontrada em " + aTable + ". Exportacao cancelada.");
+  }
   if (FVisiting.size() >= CMaxChain) throw TCorvaneError("Limite de profundidade das dependencias atingido.");
 
-  FVisiting.append(LIdentity);
-  struct TLeave {
-    QStringList& FChain;
-    ~TLeave() { FChain.removeLast(); }
-  } LLeave{FVisiting};
+  if (!FDeferCycles) {
+    FVisiting.append(LIdentity);
+    struct TLeave {
+      QStringList& FChain;
+      ~TLeave() { FChain.removeLast(); }
+    } LLeave{FVisiting};
 
-  if (FDependencies) VisitParents(aTable, aRow);
-  LoadRelationKeys(aTable, aRow);
-  Emit(TWriteItem{aTable, LKey, aRow, aOrigin});
-  FVisited.insert(LIdentity);
+    if (FDependencies) VisitParents(aTable, aRow);
+    LoadRelationKeys(aTable, aRow);
+    if (FSkipArrays) ReportArrays(aTable);
+    Emit(TWriteItem{aTable, LKey, aRow, aOrigin, {}});
+    FVisited.insert(LIdentity);
+    return;
+  }
+
+  {
+    FVisiting.append(LIdentity);
+    FChain.append(TChainFrame{aTable, LIdentity, aRow, aOrigin, nullptr, {}});
+    struct TLeave {
+      TSliceExporter& FExporter;
+      ~TLeave() {
+        FExporter.FVisiting.removeLast();
+        FExporter.FChain.removeLast();
+      }
+    } LLeave{*this};
+
+    if (FDependencies) VisitParents(aTable, aRow);
+    LoadRelationKeys(aTable, aRow);
+    if (FSkipArrays) ReportArrays(aTable);
+    const QList<TDeferral> LDeferred = std::exchange(FChain.last().Deferred, {});
+    QStringList LNulls;
+    QStringList LNames;
+    for (const TDeferral& LDeferral : LDeferred) {
+      for (const QString& LColumn : LDeferral.Columns)
+        if (!LNulls.contains(LColumn)) LNulls.append(LColumn);
+      LNames.append(LDeferral.ForeignKey);
+    }
+    Emit(TWriteItem{aTable, LKey, aRow,
+                    LDeferred.isEmpty() ? aOrigin : aOrigin + "; referencia adiada: " + LNames.join(QLatin1String(", ")),
+                    LNulls});
+    FVisited.insert(LIdentity);
+    // A parent may be written already: by another reference of this row, or this row itself.
+    for (const TDeferral& LDeferral : LDeferred) {
+      FPending.append(LDeferral);
+      FPendingParents.insert(LDeferral.ParentIdentity);
+    }
+    for (const TDeferral& LDeferral : LDeferred)
+      if (FVisited.contains(LDeferral.ParentIdentity)) Written(LDeferral.ParentIdentity);
+    Written(LIdentity);
+  }
+  // Parents left for later are visited once no row is in progress, so that their own walk
+  // meets only rows of its own chain.
+  if (FVisiting.isEmpty() && !FResolving) ResolvePending();
+}
+
+// The chain from row aStart to the last one, and back to row aStart through the reference
+// being followed now, is a cycle. It is broken at the latest of its references whose columns
+// are all nullable: the walk unwinds to the row that owns it, which leaves that reference
+// NULL and goes on; the rows between are visited again later. The reference being followed
+// now is the latest of all, and then nothing unwinds.
+void TSliceExporter::BreakCycle(const QString& aTable, const QString& aIdentity, const TDbRow& aRow,
+                                const QString& aOrigin, qsizetype aStart) {
+  QStringList LNames;
+  for (qsizetype LDepth = FChain.size() - 1; LDepth >= aStart; --LDepth) {
+    const TChainFrame& LFrame = FChain[LDepth];
+    if (!LFrame.Following) break;
+    if (FCatalogue->Nullable(LFrame.Table, *LFrame.Following)) {
+      if (LDepth == FChain.size() - 1) throw TBreak{LDepth, aTable, aRow, aIdentity, aOrigin};
+      const TChainFrame& LParent = FChain[LDepth + 1];
+      throw TBreak{LDepth, LParent.Table, LParent.Row, LParent.Identity, LParent.Origin};
+    }
+    LNames.prepend(LFrame.Following->Name);
+  }
+  throw TCorvaneError("Dependencia ciclica encontrada em " + aTable +
+                      ". Exportacao cancelada. Nenhuma chave estrangeira do ciclo aceita nulos: " +
+                      LNames.join(QLatin1String(", ")) + ".");
+}
+
+// A row just written completes the rows that were waiting for it.
+void TSliceExporter::Written(const QString& aIdentity) {
+  if (!FPendingParents.remove(aIdentity)) return;
+  for (qsizetype I = 0; I < FPending.size();) {
+    if (FPending[I].ParentIdentity != aIdentity) {
+      ++I;
+      continue;
+    }
+    const TDeferral LDeferral = FPending.takeAt(I);
+    Complete(LDeferral);
+  }
+}
+
+// The second statement of a row: its real values, but for references still deferred.
+void TSliceExporter::Complete(const TDeferral& aDeferral) {
+  QStringList LNulls;
+  for (const TDeferral& LOther : std::as_const(FPending))
+    if (LOther.OwnerIdentity == aDeferral.OwnerIdentity)
+      for (const QString& LColumn : LOther.Columns)
+        if (!LNulls.contains(LColumn)) LNulls.append(LColumn);
+  TWriteItem LItem{aDeferral.OwnerTable, aDeferral.OwnerKey, aDeferral.OwnerRow, aDeferral.Text, LNulls};
+  LItem.Completion = true;
+  Emit(std::move(LItem));
+}
+
+void TSliceExporter::ResolvePending() {
+  FResolving = true;
+  struct TReset {
+    bool& FFlag;
+    ~TReset() { FFlag = false; }
+  } LReset{FResolving};
+  while (!FPending.isEmpty()) {
+    const TDeferral LNext = FPending.first();
+    Visit(LNext.ParentTable, LNext.ParentRow, LNext.ParentOrigin);
+    // Writing the parent completed every row waiting for it.
+    if (!FVisited.contains(LNext.ParentIdentity))
+      throw TCorvaneError("Registro de " + LNext.ParentTable + " nao foi gravado. Exportacao cancelada.");
+  }
 }
 
 // Writes one row: its description, its origin and its statement. A row that fails takes its
@@ -664,7 +815,10 @@ void TSliceExporter::WriteRow(const TWriteItem& aItem) {
   for (int I = 0; I < LRow.FieldCount(); ++I) {
     const TDbField& LField = LRow.Field(I);
     if (I > 0) LLines += QLatin1String(", ");
-    FLiterals->AppendLiteral(LLines, LField.Value(), LField.Name());
+    if (!aItem.Nulls.isEmpty() && aItem.Nulls.contains(LField.Name()))
+      LLines += QLatin1String("NULL");
+    else
+      FLiterals->AppendLiteral(LLines, LField.Value(), LField.Name());
   }
   LLines += LFrame.Tail;
   // A UTF-16 unit takes at most three UTF-8 bytes: short statements need no counting.
@@ -675,7 +829,9 @@ void TSliceExporter::WriteRow(const TWriteItem& aItem) {
   LLines += QLatin1String("\r\n");
   FScript += LLines.toUtf8();
   ++FCount;
-  if (FProgress) Report("Registro " + QString::number(FCount) + ": " + LTable + " exportado.");
+  FCompleted = FCompleted || aItem.Completion;
+  if (FProgress)
+    Report("Registro " + QString::number(FCount) + ": " + LTable + (aItem.Completion ? " completado." : " exportado."));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -737,8 +893,27 @@ void TSliceExporter::VisitParents(const QString& aTable, const TDbRow& aRow) {
       if (LParent.Error) std::rethrow_exception(LParent.Error);
       throw TCorvaneError("Dependencia nao encontrada: " + LForeignKey.Name);
     }
-    Visit(LForeignKey.ParentTable, LParent.Rows.first(),
-          "Referenciado por " + RowDescription(aTable, aRow) + "; vinculo: " + LLink + "; FK: " + LForeignKey.Name);
+    const QString LOrigin =
+        "Referenciado por " + RowDescription(aTable, aRow) + "; vinculo: " + LLink + "; FK: " + LForeignKey.Name;
+    if (!FDeferCycles) {
+      Visit(LForeignKey.ParentTable, LParent.Rows.first(), LOrigin);
+      continue;
+    }
+    const qsizetype LDepth = FChain.size() - 1;
+    FChain[LDepth].Following = &LForeignKey;
+    try {
+      Visit(LForeignKey.ParentTable, LParent.Rows.first(), LOrigin);
+    } catch (const TBreak& aBreak) {
+      if (aBreak.Depth != LDepth) throw;  // the reference to leave NULL belongs to an earlier row
+      QStringList LColumns;
+      for (const TForeignKeyLink& LPair : LForeignKey.Links) LColumns.append(LPair.ChildField);
+      const TChainFrame& LFrame = FChain[LDepth];
+      FChain[LDepth].Deferred.append(TDeferral{aTable, FCatalogue->PrimaryKey(aTable), aRow, LFrame.Identity, LForeignKey.Name, LColumns,
+                                               "Completa referencia adiada: " + LLink + "; FK: " + LForeignKey.Name,
+                                               aBreak.ParentTable, aBreak.ParentRow, aBreak.ParentIdentity,
+                                               aBreak.ParentOrigin});
+    }
+    FChain[LDepth].Following = nullptr;
   }
 }
 
@@ -751,7 +926,7 @@ void TSliceExporter::VisitChildren(const QString& aTable, const TDbRow& aRow) {
       throw TCorvaneError("Campos de relacionamento invalidos: " + LChild.TableName);
     // The lookup builds its condition later; an empty column name must fail before the report.
     for (const QString& LColumn : LForeignKey) TSqlLiterals::CheckName(LColumn);
-    Emit(TWriteItem{QString(), QStringList(), TDbRow(), LChild.Message});
+    Emit(TWriteItem{QString(), QStringList(), TDbRow(), LChild.Message, {}});
 
     FCatalogue->Columns(LChild.TableName);  // a table the catalogue refuses fails before the binding
     QList<TValue> LValues;

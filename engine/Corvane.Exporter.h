@@ -35,6 +35,14 @@ public:
   virtual void ListTables(QStringList* aTables) = 0;
   virtual QString Generate() = 0;
   virtual void SaveToFile(const QString& aFileName) = 0;
+  // Options beyond the document's usual shape, both off by default.
+  // Rows in a cycle of foreign keys: the cycle is broken at a reference whose columns are all
+  // nullable; its row is written first with them NULL and completed by a second statement
+  // once the referenced row is written. Off: a cycle fails the run.
+  virtual ISliceExporterPtr DeferCycles(bool aEnabled) = 0;
+  // Array columns (Firebird has no literal for them) are left out of the statements. Off:
+  // an array column fails the run.
+  virtual ISliceExporterPtr SkipArrays(bool aEnabled) = 0;
 };
 
 // Splits a comma list of column names: blanks (codes 1..32) around and between items,
@@ -80,6 +88,8 @@ public:
   void ListTables(QStringList* aTables) override;
   QString Generate() override;
   void SaveToFile(const QString& aFileName) override;
+  ISliceExporterPtr DeferCycles(bool aEnabled) override;
+  ISliceExporterPtr SkipArrays(bool aEnabled) override;
 
   // A row's identity while it is built: on the stack, one allocation when done.
   using TIdentityText = QVarLengthArray<char16_t, 128>;
@@ -98,8 +108,35 @@ private:
     QStringList Key;
     TDbRow Row;
     QString Text;
+    QStringList Nulls;        // columns written as NULL, for references still to come
+    bool Completion = false;  // the second statement of a row written before without them
   };
   class TWriteQueue;
+
+  // A reference of a row in a cycle left NULL until the row it references is written.
+  struct TDeferral {
+    QString OwnerTable;
+    QStringList OwnerKey;
+    TDbRow OwnerRow;
+    QString OwnerIdentity;
+    QString ForeignKey;
+    QStringList Columns;  // the referencing columns
+    QString Text;         // the comment of the completing statement
+    QString ParentTable;
+    TDbRow ParentRow;
+    QString ParentIdentity;
+    QString ParentOrigin;
+  };
+  // One row of the chain in progress, while cycles are deferred.
+  struct TChainFrame {
+    QString Table;
+    QString Identity;
+    TDbRow Row;
+    QString Origin;
+    const TForeignKey* Following = nullptr;  // the key whose parent is being visited
+    QList<TDeferral> Deferred;               // this row's references left for later
+  };
+  struct TBreak;
 
   void Report(const QString& aMessage);
   QByteArray RunScript();
@@ -114,6 +151,12 @@ private:
   void LoadRelationKeys(const QString& aTable, const TDbRow& aRow);
   void VisitParents(const QString& aTable, const TDbRow& aRow);
   void VisitChildren(const QString& aTable, const TDbRow& aRow);
+  [[noreturn]] void BreakCycle(const QString& aTable, const QString& aIdentity, const TDbRow& aRow,
+                               const QString& aOrigin, qsizetype aStart);
+  void ReportArrays(const QString& aTable);
+  void Written(const QString& aIdentity);
+  void Complete(const TDeferral& aDeferral);
+  void ResolvePending();
   QString RowDescription(const QString& aTable, const TDbRow& aRow);
   QString RowIdentity(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const;
   void AppendIdentityPart(TIdentityText& aIdentity, const TValue& aValue, const QString& aColumn) const;
@@ -128,6 +171,14 @@ private:
   QList<TValue> FValues;
   QList<TChild> FChildren;
   bool FDependencies = true;
+  bool FDeferCycles = false;
+  bool FSkipArrays = false;
+  QList<TChainFrame> FChain;     // beside FVisiting, while cycles are deferred
+  QList<TDeferral> FPending;     // written rows whose deferred parent is not written yet
+  QSet<QString> FPendingParents;
+  bool FResolving = false;
+  bool FCompleted = false;       // the writer wrote a completing statement
+  QSet<QString> FArraysReported;
   QSet<QString> FVisited;
   QStringList FVisiting;  // the chain of rows being written, innermost last
   QByteArray FScript;  // the lines written so far in UTF-8, each ended by CR LF

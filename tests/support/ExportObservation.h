@@ -73,6 +73,8 @@ public:
     return Self(FInner->IncludeRelated(aParentTable, aTable, aForeignKeys, aParentKeys, aFilter));
   }
   ISliceExporterPtr Dependencies(bool aEnabled) override { return Self(FInner->Dependencies(aEnabled)); }
+  ISliceExporterPtr DeferCycles(bool aEnabled) override { return Self(FInner->DeferCycles(aEnabled)); }
+  ISliceExporterPtr SkipArrays(bool aEnabled) override { return Self(FInner->SkipArrays(aEnabled)); }
   ISliceExporterPtr Progress(const TSliceProgress& aCallback) override {
     FInner->Progress([LObserver = FObserver, aCallback](const QString& aMessage) {
       LObserver(aMessage);
