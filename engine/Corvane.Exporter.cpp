@@ -733,6 +733,30 @@ void TSliceExporter::BreakCycle(const QString& aTable, const QString& aIdentity,
                       LNames.join(QLatin1String(", ")) + ".");
 }
 
+// A key that references its parent through columns the parent still has NULL (a unique key
+// holding a deferred reference) needs the parent completed first: the row that completes it
+// is visited now, as a parent of the row in progress.
+void TSliceExporter::CompleteParent(const TForeignKey& aForeignKey, const QString& aParentIdentity) {
+  const TDeferral* LFound = nullptr;
+  for (const TDeferral& LDeferral : std::as_const(FPending)) {
+    if (LDeferral.OwnerIdentity != aParentIdentity) continue;
+    const bool LNeeded = std::any_of(aForeignKey.Links.begin(), aForeignKey.Links.end(), [&](const TForeignKeyLink& aLink) {
+      return LDeferral.Columns.contains(aLink.ParentField);
+    });
+    if (!LNeeded) continue;
+    if (LFound)  // two completions to wait for: deferring this key could not wait for both
+      throw TCorvaneError("Dependencia ciclica encontrada em " + LDeferral.OwnerTable + ". Exportacao cancelada. " +
+                          aForeignKey.Name + " depende de " + LFound->ForeignKey + " e " + LDeferral.ForeignKey +
+                          ", completadas depois.");
+    LFound = &LDeferral;
+  }
+  if (!LFound) return;
+  const TDeferral LDeferral = *LFound;
+  Visit(LDeferral.ParentTable, LDeferral.ParentRow, LDeferral.ParentOrigin);
+  if (!FVisited.contains(LDeferral.ParentIdentity))
+    throw TCorvaneError("Registro de " + LDeferral.ParentTable + " nao foi gravado. Exportacao cancelada.");
+}
+
 // A row just written completes the rows that were waiting for it.
 void TSliceExporter::Written(const QString& aIdentity) {
   if (!FPendingParents.remove(aIdentity)) return;
@@ -876,7 +900,8 @@ void TSliceExporter::VisitParents(const QString& aTable, const TDbRow& aRow) {
     // A parent written before would be skipped by Visit; with the run cache it is not read again.
     if (FCatalogue->Caching()) {
       const QString LParent = ParentIdentity(LForeignKey, LIndex, aRow);
-      if (!LParent.isEmpty() && FVisited.contains(LParent)) continue;
+      // A parent still waiting for its completion is looked up: the walk may have to finish it.
+      if (!LParent.isEmpty() && FVisited.contains(LParent) && (!FDeferCycles || FPending.isEmpty())) continue;
     }
     QString LLink;
     QList<TValue> LValues;
@@ -903,6 +928,9 @@ void TSliceExporter::VisitParents(const QString& aTable, const TDbRow& aRow) {
     FChain[LDepth].Following = &LForeignKey;
     try {
       Visit(LForeignKey.ParentTable, LParent.Rows.first(), LOrigin);
+      if (!FPending.isEmpty())
+        CompleteParent(LForeignKey, RowIdentity(LForeignKey.ParentTable, FCatalogue->PrimaryKey(LForeignKey.ParentTable),
+                                                LParent.Rows.first()));
     } catch (const TBreak& aBreak) {
       if (aBreak.Depth != LDepth) throw;  // the reference to leave NULL belongs to an earlier row
       QStringList LColumns;

@@ -154,6 +154,7 @@ private:
   [[noreturn]] void BreakCycle(const QString& aTable, const QString& aIdentity, const TDbRow& aRow,
                                const QString& aOrigin, qsizetype aStart);
   void ReportArrays(const QString& aTable);
+  void CompleteParent(const TForeignKey& aForeignKey, const QString& aParentIdentity);
   void Written(const QString& aIdentity);
   void Complete(const TDeferral& aDeferral);
   void ResolvePending();

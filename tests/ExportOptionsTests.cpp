@@ -34,6 +34,9 @@ CREATE TABLE NA (ID INTEGER NOT NULL PRIMARY KEY, NB_ID DREQ);
 CREATE TABLE NB (ID INTEGER NOT NULL PRIMARY KEY, NA_ID INTEGER NOT NULL);
 CREATE TABLE GRID (ID INTEGER NOT NULL PRIMARY KEY, CELLS INTEGER[2:3], NAME VARCHAR(10), NODE_ID INTEGER,
   MARKS VARCHAR(5)[2]);
+CREATE TABLE UQ (ID INTEGER NOT NULL PRIMARY KEY, PEER_ID INTEGER, CONSTRAINT UQ_PEER UNIQUE (PEER_ID));
+CREATE TABLE UR (ID INTEGER NOT NULL PRIMARY KEY, UQ_ID INTEGER NOT NULL);
+CREATE TABLE UX (ID INTEGER NOT NULL PRIMARY KEY, PEER INTEGER NOT NULL);
 COMMIT;
 )SQL";
 
@@ -49,6 +52,9 @@ ALTER TABLE HEAD ADD CONSTRAINT FK_HEAD_MAIN FOREIGN KEY (MAIN_CODE, MAIN_NUM, M
 ALTER TABLE NA ADD CONSTRAINT FK_NA_NB FOREIGN KEY (NB_ID) REFERENCES NB (ID);
 ALTER TABLE NB ADD CONSTRAINT FK_NB_NA FOREIGN KEY (NA_ID) REFERENCES NA (ID);
 ALTER TABLE GRID ADD CONSTRAINT FK_GRID_NODE FOREIGN KEY (NODE_ID) REFERENCES NODE (ID);
+ALTER TABLE UQ ADD CONSTRAINT FK_UQ_UR FOREIGN KEY (PEER_ID) REFERENCES UR (ID);
+ALTER TABLE UR ADD CONSTRAINT FK_UR_UQ FOREIGN KEY (UQ_ID) REFERENCES UQ (ID);
+ALTER TABLE UX ADD CONSTRAINT FK_UX_UQ FOREIGN KEY (PEER) REFERENCES UQ (PEER_ID);
 COMMIT;
 )SQL";
 
@@ -71,6 +77,9 @@ INSERT INTO NA VALUES (1, 1);
 INSERT INTO NB VALUES (1, 1);
 INSERT INTO GRID (ID, NAME, NODE_ID) VALUES (1, 'g', 3);
 INSERT INTO GRID (ID, NAME, NODE_ID) VALUES (2, 'g', 2);
+INSERT INTO UQ VALUES (1, 5);
+INSERT INTO UR VALUES (5, 1);
+INSERT INTO UX VALUES (1, 5);
 COMMIT;
 )SQL";
 
@@ -125,7 +134,7 @@ QStringList TableRows(const TTestDatabase& aDatabase, const QString& aTable, con
   const QString LColumns = aTable == "GRID" ? "ID, NAME, NODE_ID" : "*";
   auto LConnection = aDatabase.Connect("UTF8");
   return QueryRows(*LConnection, "SELECT " + LColumns + " FROM " + aTable +
-                                     (aWhere.isEmpty() ? QString() : " WHERE " + aWhere) + " ORDER BY 1, 2, 3");
+                                     (aWhere.isEmpty() ? QString() : " WHERE " + aWhere) + " ORDER BY 1, 2");
 }
 
 }  // namespace
@@ -170,6 +179,13 @@ TEST_F(ExportOptionsTest, RowsInCyclesAndArrayTablesReplayIntoEmptyDatabasesAndE
        {"NODE | ID=1", "NODE | ID=1 *", "NODE | ID=2", "NODE | ID=3", "GRID | ID=1", "GRID | ID=2"},
        {{"NODE", ""}, {"GRID", ""}},
        "Campo ARRAY ainda nao suportado: GRID.CELLS"},
+      // UX references UQ through a unique key that holds UQ's deferred reference: UQ is
+      // completed before UX is written.
+      {"UX",
+       {{"ID", TValue::Integer(1)}},
+       {"UQ | ID=1", "UR | ID=5", "UQ | ID=1 *", "UX | ID=1"},
+       {{"UQ", ""}, {"UR", ""}, {"UX", ""}},
+       LOldCycle + "UQ. Exportacao cancelada."},
   };
   QTemporaryDir LDir;
   auto LConnection = GSource->Connect("UTF8");
