@@ -3,6 +3,7 @@
 #include "Corvane.Catalogue.h"
 #include "Corvane.Errors.h"
 #include "Corvane.Literals.h"
+#include "Corvane.ScriptFormat.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -242,13 +243,11 @@ QByteArray TSliceExporter::RunScript() {
   FConnection->StartTransaction();
   LGuard.Started();
 
-  AppendLine(FScript, QStringLiteral("-- Corvane: executar com isql -b -ch UTF8 -i arquivo.sql no destino."));
-  AppendLine(FScript, QStringLiteral("-- UPDATE OR INSERT preserva registros extras existentes no destino."));
-  AppendLine(FScript, QStringLiteral(
-                          "-- Triggers do destino permanecem ativos. Conferir versao do schema antes de importar."));
-  const qsizetype LNotes = FScript.size();
-  AppendLine(FScript, QStringLiteral("SET SQL DIALECT 3;"));
-  AppendLine(FScript, QStringLiteral("SET AUTODDL OFF;"));
+  qsizetype LNotes = 0;
+  for (const QLatin1StringView LLine : ScriptFormat::CHeader) {
+    if (LLine == ScriptFormat::CHeader[ScriptFormat::CNotesAt]) LNotes = FScript.size();
+    AppendLine(FScript, LLine);
+  }
   {
     TRowBatch LRoots;
     TDbQuery LRoot(*FConnection);
@@ -264,11 +263,9 @@ QByteArray TSliceExporter::RunScript() {
     }
     Walk([this, &LRoots]() { VisitRows(FTable, std::move(LRoots), CRootOrigin); });
   }
-  if (FCompleted)
-    FScript.insert(LNotes, QByteArrayLiteral("-- Registros em ciclos de chaves estrangeiras sao gravados antes sem uma "
-                                             "referencia e completados adiante (\"Completa referencia adiada\").\r\n"));
-  AppendLine(FScript, "-- Registros exportados: " + QString::number(FCount));
-  AppendLine(FScript, QStringLiteral("COMMIT;"));
+  if (FCompleted) FScript.insert(LNotes, QByteArray(ScriptFormat::CCycleNote.data(), ScriptFormat::CCycleNote.size()) + "\r\n");
+  AppendLine(FScript, ScriptFormat::CCountPrefix + QString::number(FCount));
+  AppendLine(FScript, ScriptFormat::CCommit);
   Report("Total de registros exportados: " + QString::number(FCount));
   LGuard.Finish();
   return std::exchange(FScript, QByteArray());  // nothing else reads the lines of a finished run
@@ -812,18 +809,18 @@ void TSliceExporter::WriteRow(const TWriteItem& aItem) {
     LFrame = *LKnown;
   } else {
     LFrame.Fields = LRow.FieldCount();
-    LFrame.Head = QLatin1String("UPDATE OR INSERT INTO ") + TSqlLiterals::QuoteName(LTable) + QLatin1String(" (");
+    LFrame.Head = ScriptFormat::CStatementStart + TSqlLiterals::QuoteName(LTable) + QLatin1String(" (");
     for (int I = 0; I < LRow.FieldCount(); ++I) {
       if (I > 0) LFrame.Head += QLatin1String(", ");
       LFrame.Head += TSqlLiterals::QuoteName(LRow.Field(I).Name());
     }
-    LFrame.Head += QLatin1String(") VALUES (");
-    LFrame.Tail = QLatin1String(") MATCHING (");
+    LFrame.Head += ScriptFormat::CValues;
+    LFrame.Tail = ScriptFormat::CMatching;
     for (qsizetype I = 0; I < aItem.Key.size(); ++I) {
       if (I > 0) LFrame.Tail += QLatin1String(", ");
       LFrame.Tail += TSqlLiterals::QuoteName(aItem.Key[I]);
     }
-    LFrame.Tail += QLatin1String(");");
+    LFrame.Tail += ScriptFormat::CStatementEnd;
     if (FRunCache) FStatementFrames.insert(LTable, LFrame);
   }
   // The three lines are made apart and join the script, as UTF-8, only once complete.

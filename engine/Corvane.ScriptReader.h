@@ -1,0 +1,84 @@
+#pragma once
+// Reads a slice script back: the inverse of what the exporter writes (the frame of
+// Corvane.ScriptFormat, the record statements and the literals of Corvane.Literals). Only
+// scripts of exactly that form are accepted; anything else fails with TScriptFormatError.
+#include "Corvane.Errors.h"
+#include "Corvane.Values.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace Corvane {
+
+// The file is not a slice script of ours, or not a whole one.
+class TScriptFormatError : public TCorvaneError {
+public:
+  using TCorvaneError::TCorvaneError;
+};
+
+// What the value of a literal depends on in its target column.
+struct TColumnType {
+  TValueKind Kind = TValueKind::vkText;
+  int Scale = 0;                 // vkDecimal: the number of fraction digits
+  bool Fixed = false;            // CHAR: trailing blanks do not count
+  bool SinglePrecision = false;  // FLOAT
+};
+
+// One value of a record statement as its literal wrote it. Numbers keep their text until the
+// column they go to says which kind they are: 1 is an integer, a NUMERIC(15,2) or a DOUBLE.
+struct TScriptLiteral {
+  enum class TForm { lfNull, lfNumber, lfDate, lfTime, lfTimestamp, lfText, lfTextBlob, lfBytes };
+  TForm Form = TForm::lfNull;
+  QByteArray Number;  // lfNumber: the literal's characters
+  TValue Value;       // lfDate, lfTime, lfTimestamp: the value; lfText, lfTextBlob: the text
+  QByteArray Bytes;   // lfBytes, lfText, lfTextBlob: the bytes written
+  QString Literal() const;  // a short form for messages
+
+  // The value a column of aType receives, exactly; fails when that column cannot hold it
+  // without change (a fraction into an integer, text into a number...). aColumn names the
+  // column in the message.
+  TValue ValueFor(const TColumnType& aType, const QString& aColumn) const;
+};
+
+// Parses one literal at the start of aText (exactly what TSqlLiterals writes); on success
+// returns the number of characters it took, else -1 with the reason in aError.
+qsizetype ParseLiteral(const char* aText, qsizetype aLength, TScriptLiteral& aLiteral, QString& aError);
+
+// One record of the script: its comment lines and its statement.
+struct TScriptRecord {
+  int Number = 0;  // 1, 2, ... in script order
+  int Line = 0;    // line of the statement in the file, from 1
+  QString Description;  // the first comment, "TABLE | KEY=VALUE, ..."
+  QString Origin;       // the second comment
+  QString Table;
+  QStringList Columns;
+  std::vector<TScriptLiteral> Values;  // one per column
+  QStringList Matching;
+};
+
+// A whole slice script, checked on reading; records are parsed again when asked for, so
+// that a large script stays as compact as its file.
+class TSliceScript {
+public:
+  // Fails with TScriptFormatError for anything the exporter would not have written:
+  // another header, a line of another shape, a bad literal, a missing or wrong final count.
+  static TSliceScript Read(const QByteArray& aBytes);
+  static TSliceScript ReadFile(const QString& aFileName);
+
+  int Count() const { return int(FRecords.size()); }
+  TScriptRecord Record(int aIndex) const;
+
+private:
+  struct TRecordLines {
+    qsizetype Description = 0, Origin = 0, Statement = 0;  // offsets of the three lines
+    qsizetype DescriptionLength = 0, OriginLength = 0, StatementLength = 0;
+    int Line = 0;
+  };
+  TScriptRecord Parse(int aIndex) const;
+  QByteArray FBytes;
+  std::vector<TRecordLines> FRecords;
+};
+
+}  // namespace Corvane
