@@ -4,6 +4,7 @@
 #include "Corvane.Errors.h"
 #include "Corvane.ExportTask.h"
 #include "Corvane.Exporter.h"
+#include "Corvane.Replayer.h"
 #include "Corvane.Scenario.NFSe.h"
 #include "Corvane.Scenario.NotaFiscal.h"
 
@@ -31,6 +32,7 @@ const char* const CUsage =
     "                     [--related PARENT:CHILD:FK_COLUMNS:PARENT_COLUMNS[:FILTER]]...\n"
     "                     [--no-dependencies] [--defer-cycles] [--skip-arrays]\n"
     "                     -o FILE [--config FILE] [--quiet]\n"
+    "  corvane-cli replay SCRIPT --config TARGET.ini [--dry-run] [--quiet]\n"
     "  corvane-cli --help | --version\n"
     "\n"
     "  nfse     exporta a NFSe (NFSRES) de codigo interno NFSID\n"
@@ -40,6 +42,9 @@ const char* const CUsage =
     "  --defer-cycles  registros em ciclos de chaves estrangeiras sao gravados antes sem uma\n"
     "                  referencia anulavel do ciclo e completados depois\n"
     "  --skip-arrays   deixa campos ARRAY de fora do script\n"
+    "  replay   reproduz um script do Corvane no banco de destino: confere a estrutura, mostra o que\n"
+    "           cada registro muda, grava tudo numa transacao e confere o que foi gravado\n"
+    "  --dry-run  faz tudo isso e desfaz a transacao: a previa do que o script faria\n"
     "  --config arquivo de configuracao (padrao: config.ini ao lado do executavel)\n"
     "  --quiet  nao mostra o progresso\n";
 
@@ -78,6 +83,7 @@ struct TCommand {
   bool Dependencies = true;
   bool DeferCycles = false;
   bool SkipArrays = false;
+  bool DryRun = false;
 };
 
 // Options may come in any order after the command; "--" ends them, so a NOTANUM that begins
@@ -158,6 +164,8 @@ TCommand ParseArguments(const QStringList& aArguments) {
       LCommand.DeferCycles = true;
     } else if (LIsExport && LName == "--skip-arrays" && !LHasInline) {
       LCommand.SkipArrays = true;
+    } else if (LCommand.Name == "replay" && LName == "--dry-run" && !LHasInline) {
+      LCommand.DryRun = true;
     } else {
       throw TUsageError("opcao desconhecida: " + LArgument);
     }
@@ -253,6 +261,68 @@ int ListTables() {
   return exFailed;
 }
 
+// The replay of a script on the target of the settings: the script is checked before any
+// connection, the connection speaks UTF8 (the script's encoding), and the outcome ends with
+// the one summary line.
+int Replay(const TCommand& aCommand) {
+  const QString LFileName = aCommand.Positional.first();
+  std::optional<TSliceScript> LScript;
+  try {
+    LScript = TSliceScript::ReadFile(LFileName);
+  } catch (const TCorvaneError& aError) {
+    Write(stderr, "ERRO: " + aError.Message());
+    return exUsage;
+  }
+  const TSliceProgress LProgress = aCommand.Quiet ? TSliceProgress() : TSliceProgress(&Log);
+  QString LError;
+  TReplayResult LResult;
+  try {
+    QString LParameters = TSliceConnection::Instance().ExportParameters();
+    TSliceConnection::Release();
+    if (LProgress) LProgress("Conectando ao banco de destino...");
+    TDbConnection LConnection;
+    LConnection.SetLoginPrompt(false);
+    LConnection.SetParams(LParameters);
+    LConnection.SetParam("CharacterSet", "UTF8");
+    LConnection.SetSilent(true);
+    LConnection.Open();
+    TSliceReplayer LReplayer(LConnection);
+    LReplayer.DryRun(aCommand.DryRun);
+    if (LProgress) LReplayer.Progress(LProgress);
+    LResult = LReplayer.Run(*LScript);
+  } catch (const TCorvaneError& aError) {
+    LError = aError.Message();
+  } catch (const std::exception& aError) {
+    LError = QString::fromUtf8(aError.what());
+    if (LError.isEmpty()) LError = QStringLiteral("Falha inesperada.");
+  }
+  TSliceConnection::Release();
+  if (!LError.isEmpty()) {
+    Write(stderr, "ERRO: " + LError);
+    return exFailed;
+  }
+  for (const TReplayDivergence& LDivergence : std::as_const(LResult.Divergences))
+    Write(stderr, "AVISO: Registro " + QString::number(LDivergence.Record) + " (" + LDivergence.Description + ") " +
+                      (LDivergence.Column.isEmpty()
+                           ? QStringLiteral("nao foi encontrado depois de gravado.")
+                           : "campo " + LDivergence.Column + " gravado como " + LDivergence.Written + " e lido como " +
+                                 LDivergence.Read + "."));
+  for (const TReplayTable& LTable : std::as_const(LResult.Tables)) {
+    Write(stdout, LTable.Table + ": " + QString::number(LTable.Inserted) + " inseridos, " +
+                      QString::number(LTable.Changed) + " alterados, " + QString::number(LTable.Unchanged) +
+                      " inalterados");
+    if (!aCommand.Quiet)
+      for (const TReplayChange& LChange : LTable.ChangedRows)
+        Write(stdout, "  alterado: Registro " + QString::number(LChange.Record) + " (" + LChange.Description +
+                          "): " + LChange.Columns.join(", "));
+  }
+  if (aCommand.DryRun) Write(stdout, QStringLiteral("Simulacao (--dry-run): nada foi gravado no destino."));
+  Write(stdout, "Resumo: " + QString::number(LResult.Inserted) + " inseridos, " + QString::number(LResult.Changed) +
+                    " alterados, " + QString::number(LResult.Unchanged) + " inalterados, " +
+                    QString::number(LResult.Divergent) + " divergentes");
+  return exOk;
+}
+
 int Run(const QStringList& aArguments) {
   if (aArguments.isEmpty()) throw TUsageError("informe um comando");
   const QString LName = aArguments.first();
@@ -264,7 +334,7 @@ int Run(const QStringList& aArguments) {
     Write(stdout, QStringLiteral("corvane-cli " CORVANE_VERSION));
     return exOk;
   }
-  if (LName != "nfse" && LName != "nota" && LName != "tables" && LName != "export")
+  if (LName != "nfse" && LName != "nota" && LName != "tables" && LName != "export" && LName != "replay")
     throw TUsageError("comando desconhecido: " + LName);
 
   const TCommand LCommand = ParseArguments(aArguments);
@@ -277,6 +347,12 @@ int Run(const QStringList& aArguments) {
     RequirePositional(LCommand, 0, "");
     if (!LCommand.Output.isNull() || LCommand.Quiet) throw TUsageError("tables aceita apenas --config");
     return ListTables();
+  }
+  if (LName == "replay") {
+    RequirePositional(LCommand, 1, "o script");
+    if (!LCommand.Output.isNull()) throw TUsageError("replay nao grava arquivo: -o nao se aplica");
+    if (LCommand.Config.isNull()) throw TUsageError("informe o destino com --config TARGET.ini");
+    return Replay(LCommand);
   }
   if (LCommand.Output.isEmpty()) throw TUsageError("informe o arquivo de saida com -o FILE");
 

@@ -339,6 +339,15 @@ void TDbConnection::Rollback() {
   FImpl->FTransaction.Forget();
 }
 
+void TDbConnection::Commit() {
+  if (!InTransaction()) throw TCorvaneError(QStringLiteral("Nenhuma transacao ativa"));
+  FImpl->EndTransactionOfQueries();
+  Fb::TStatus LStatus;
+  Fb::Api().FCommitTransaction(LStatus.Get(), FImpl->FTransaction.Ptr());
+  Fb::Check(LStatus);
+  FImpl->FTransaction.Forget();
+}
+
 // ---------------------------------------------------------------------------------------
 // Queries
 
@@ -1179,6 +1188,12 @@ void TDbQuery::SetParam(const QString& aName, const TValue& aValue) {
 }
 
 void TDbQuery::SetParam(const QString& aName, const QString& aText) { SetParam(aName, TValue::Text(aText)); }
+
+void TDbQuery::SetParam(int aIndex, const TValue& aValue) {
+  if (aIndex < 0 || aIndex >= int(FImpl->FParamValues.size()))
+    throw TCorvaneError("Parametro nao encontrado: indice " + QString::number(aIndex));
+  FImpl->FParamValues[std::size_t(aIndex)] = aValue;
+}
 
 void TDbQuery::Open() { FImpl->Open(); }
 

@@ -78,6 +78,10 @@ public:
   // rolls back; does nothing without an active transaction. A failed rollback still
   // leaves no transaction active.
   void Rollback();
+  // Closes the cursors of the connection's queries, then commits. The exports never call
+  // it; the replay of a slice does, once everything it wrote has been checked. A failed
+  // commit leaves the transaction active, so that the caller can roll it back.
+  void Commit();
 
 private:
   friend class TDbQuery;
@@ -153,6 +157,9 @@ public:
   // Fails when the text holds no parameter of that name (compared without regard to case).
   void SetParam(const QString& aName, const TValue& aValue);
   void SetParam(const QString& aName, const QString& aText);
+  // The parameter of that number among the distinct names, in order of first appearance;
+  // for statements that bind many values per row.
+  void SetParam(int aIndex, const TValue& aValue);
 
   // Prepares (once per text), binds, executes and positions on the first row.
   // Opening again after Close re-executes the prepared statement with the current values;

@@ -46,6 +46,7 @@ void LoadLibrary() {
     Resolve(LLibrary, LFile, "isc_detach_database", LApi.FDetachDatabase);
     Resolve(LLibrary, LFile, "isc_start_transaction", LApi.FStartTransaction);
     Resolve(LLibrary, LFile, "isc_rollback_transaction", LApi.FRollbackTransaction);
+    Resolve(LLibrary, LFile, "isc_commit_transaction", LApi.FCommitTransaction);
     Resolve(LLibrary, LFile, "isc_dsql_allocate_statement", LApi.FAllocateStatement);
     Resolve(LLibrary, LFile, "isc_dsql_prepare", LApi.FPrepare);
     Resolve(LLibrary, LFile, "isc_dsql_describe", LApi.FDescribe);

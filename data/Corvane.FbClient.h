@@ -22,6 +22,7 @@ struct TApi {
   decltype(&::isc_detach_database) FDetachDatabase = nullptr;
   decltype(&::isc_start_transaction) FStartTransaction = nullptr;
   decltype(&::isc_rollback_transaction) FRollbackTransaction = nullptr;
+  decltype(&::isc_commit_transaction) FCommitTransaction = nullptr;
   decltype(&::isc_dsql_allocate_statement) FAllocateStatement = nullptr;
   decltype(&::isc_dsql_prepare) FPrepare = nullptr;
   decltype(&::isc_dsql_describe) FDescribe = nullptr;

@@ -212,6 +212,62 @@ TEST_F(TCliTest, BadCommandLinesGiveUsageAndExitTwo) {
             "ERRO: Registro nao encontrado em NOTAFI.\n");
 }
 
+TEST_F(TCliTest, ReplayPreviewsWritesAndRefusesWhatIsNotAWholeSlice) {
+  const QString LScript = Output("nota.sql");
+  ASSERT_EQ(RunCli({"nota", "000123", "-o", LScript, "--config", FConfig, "--quiet"}).ExitCode, 0);
+  TTestDatabase LTarget("cli-replay", DemoSql(false), "WIN1252");
+  const QString LTargetConfig = WriteConfig("destino.ini", "localhost", LTarget.Path());
+  auto LNotas = [&LTarget]() {
+    auto LConnection = LTarget.Connect("UTF8");
+    return QueryRows(*LConnection, "SELECT COUNT(*) FROM NOTAFI");
+  };
+
+  // The preview: progress per record, the summary, and nothing written.
+  const TRun LPreview = RunCli({"replay", LScript, "--config", LTargetConfig, "--dry-run"});
+  ASSERT_EQ(LPreview.ExitCode, 0) << LPreview.Err.toStdString();
+  EXPECT_TRUE(LPreview.Out.endsWith("\nResumo: 64 inseridos, 0 alterados, 0 inalterados, 0 divergentes\n"))
+      << LPreview.Out.toStdString();
+  EXPECT_TRUE(LPreview.Out.contains("\nNOTAFI: 2 inseridos, 0 alterados, 0 inalterados\n")) << LPreview.Out.toStdString();
+  EXPECT_TRUE(LPreview.Err.contains(QRegularExpression("\\d\\d - Registro 1: \\w+ \\| \\w+=\\S+ - novo\\.\n")))
+      << LPreview.Err.toStdString();
+  EXPECT_EQ(LNotas(), QStringList{"0"});
+
+  const TRun LReplay = RunCli({"replay", LScript, "--config", LTargetConfig});
+  ASSERT_EQ(LReplay.ExitCode, 0) << LReplay.Err.toStdString();
+  EXPECT_TRUE(LReplay.Out.endsWith("\nResumo: 64 inseridos, 0 alterados, 0 inalterados, 0 divergentes\n"));
+  EXPECT_EQ(LNotas(), QStringList{"2"});
+  const TRun LAgain = RunCli({"replay", "--quiet", LScript, "--config=" + LTargetConfig});
+  ASSERT_EQ(LAgain.ExitCode, 0) << LAgain.Err.toStdString();
+  EXPECT_EQ(LAgain.Err, "");
+  EXPECT_EQ(LAgain.Out.split('\n', Qt::SkipEmptyParts).last(),
+            "Resumo: 0 inseridos, 0 alterados, 64 inalterados, 0 divergentes");
+  for (const TRun* LRun : {&LPreview, &LReplay, &LAgain})
+    EXPECT_FALSE((LRun->Out + LRun->Err).contains(ServerPassword()));
+
+  // A target it cannot write: exit 1, the reason, nothing changed.
+  const TRun LSource = RunCli({"replay", LScript, "--config", FConfig, "--quiet"});
+  EXPECT_EQ(LSource.ExitCode, 0);
+  LTarget.Execute("ALTER TABLE NOTAFI DROP PROTOCOLO;");
+  const TRun LDrifted = RunCli({"replay", LScript, "--config", LTargetConfig, "--quiet"});
+  EXPECT_EQ(LDrifted.ExitCode, 1);
+  EXPECT_EQ(LDrifted.Err, "ERRO: Destino incompativel com o script, nada foi executado: campo NOTAFI.PROTOCOLO "
+                          "inexistente.\n");
+
+  // Not a slice, or not a whole one: refused before any connection (this target is unreachable).
+  const QString LUnreachable = WriteConfig("inacessivel.ini", "127.0.0.1/1", LTarget.Path());
+  const QByteArray LWhole = ReadFileBytes(LScript);
+  WriteFileBytes(Output("outro.sql"), "CREATE TABLE T (ID INTEGER);\r\nCOMMIT;\r\n");
+  WriteFileBytes(Output("truncado.sql"), LWhole.left(LWhole.lastIndexOf("-- Registros exportados")));
+  WriteFileBytes(Output("cortado.sql"), LWhole.left(LWhole.size() / 2));
+  for (const char* LFile : {"outro.sql", "truncado.sql", "cortado.sql", "nao-existe.sql"}) {
+    const TRun LRun = RunCli({"replay", Output(LFile), "--config", LUnreachable});
+    EXPECT_EQ(LRun.ExitCode, 2) << LFile << ": " << LRun.Err.toStdString();
+    EXPECT_TRUE(LRun.Err.startsWith("ERRO: ")) << LFile;
+    EXPECT_EQ(LRun.Out, "") << LFile;
+  }
+  EXPECT_EQ(RunCli({"replay", LScript}).ExitCode, 2) << "the target must be named";
+}
+
 TEST_F(TCliTest, HelpAndVersion) {
   const TRun LHelp = RunCli({"--help"});
   EXPECT_EQ(LHelp.ExitCode, 0);

@@ -1,0 +1,491 @@
+#include "Corvane.Replayer.h"
+
+#include "Corvane.Errors.h"
+#include "Corvane.Literals.h"
+
+#include <QHash>
+#include <QSet>
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace Corvane {
+
+namespace {
+
+constexpr int CWindow = 256;  // records read, previewed and written together
+constexpr int CBatch = 64;    // keys looked up by one query
+
+// Firebird's type codes in RDB$FIELDS.RDB$FIELD_TYPE.
+enum : int {
+  ftSmallint = 7, ftInteger = 8, ftQuad = 9, ftFloat = 10, ftDFloat = 11, ftDate = 12, ftTime = 13, ftChar = 14,
+  ftBigint = 16, ftBoolean = 23, ftDouble = 27, ftTimestamp = 35, ftVarchar = 37, ftCString = 40, ftBlob = 261
+};
+constexpr int CCharsetOctets = 1;
+
+struct TTargetColumn {
+  TColumnType Type;
+  bool Supported = true;
+  bool Computed = false;
+};
+
+TTargetColumn TargetColumn(int aType, int aSubType, int aScale, int aCharset) {
+  TTargetColumn LColumn;
+  TColumnType& LType = LColumn.Type;
+  switch (aType) {
+    case ftSmallint:
+    case ftInteger:
+    case ftBigint:
+    case ftQuad:
+      LType.Kind = aScale < 0 ? TValueKind::vkDecimal : TValueKind::vkInteger;
+      LType.Scale = -aScale;
+      break;
+    case ftFloat: LType = {TValueKind::vkFloat, 0, false, true}; break;
+    case ftDouble:
+    case ftDFloat: LType.Kind = TValueKind::vkFloat; break;
+    case ftDate: LType.Kind = TValueKind::vkDate; break;
+    case ftTime: LType.Kind = TValueKind::vkTime; break;
+    case ftTimestamp: LType.Kind = TValueKind::vkTimestamp; break;
+    case ftChar:
+    case ftVarchar:
+    case ftCString:
+      LType.Kind = aCharset == CCharsetOctets ? TValueKind::vkBytes : TValueKind::vkText;
+      LType.Fixed = aType == ftChar && aCharset != CCharsetOctets;
+      break;
+    case ftBlob: LType.Kind = aSubType == 1 ? TValueKind::vkTextBlob : TValueKind::vkBytes; break;
+    case ftBoolean: LType.Kind = TValueKind::vkBoolean; break;
+    default: LColumn.Supported = false; break;
+  }
+  return LColumn;
+}
+
+// Values as the column's type compares them: NULL only equals NULL, numbers by value,
+// CHAR without its trailing blanks, everything else exactly.
+bool SameValue(const TValue& aLeft, const TValue& aRight, const TColumnType& aType) {
+  if (aLeft.IsNull() || aRight.IsNull()) return aLeft.IsNull() && aRight.IsNull();
+  if (aLeft.Kind() != aRight.Kind()) return false;
+  switch (aLeft.Kind()) {
+    case TValueKind::vkFloat: return aLeft.AsFloat() == aRight.AsFloat();
+    case TValueKind::vkText:
+      if (aType.Fixed) {
+        QStringView LLeft(aLeft.AsText()), LRight(aRight.AsText());
+        while (LLeft.endsWith(u' ')) LLeft.chop(1);
+        while (LRight.endsWith(u' ')) LRight.chop(1);
+        return LLeft == LRight;
+      }
+      return aLeft.AsText() == aRight.AsText();
+    default: return aLeft == aRight;
+  }
+}
+
+QString Shown(const TValue& aValue) {
+  if (aValue.IsNull()) return QStringLiteral("NULL");
+  QString LText = aValue.TextForm();
+  if (LText.size() > 60) LText = LText.left(57) + QStringLiteral("...");
+  LText.replace(QLatin1Char('\r'), QLatin1String("\\r")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
+  return LText;
+}
+
+// A key as the server's equality sees it, as one exact text: trailing blanks of text do not
+// count, numbers of one column share a kind and a scale.
+void AppendKeyPart(QString& aKey, const TValue& aValue) {
+  if (aValue.IsNull()) {
+    aKey += QLatin1String("n;");
+    return;
+  }
+  QString LText;
+  if (aValue.Kind() == TValueKind::vkFloat) {
+    const double LValue = aValue.AsFloat() + 0.0;
+    std::uint64_t LBits;
+    std::memcpy(&LBits, &LValue, sizeof LBits);
+    LText = QString::number(LBits, 16);
+  } else {
+    LText = aValue.TextForm();
+    if (aValue.Kind() == TValueKind::vkText)
+      while (LText.endsWith(u' ')) LText.chop(1);
+  }
+  aKey += QString::number(int(aValue.Kind())) + QLatin1Char(':') + QString::number(LText.size()) + QLatin1Char(':') +
+          LText;
+}
+
+// The statements of one shape of record: a table, its column list and its MATCHING list.
+struct TShape {
+  QString Table;
+  QStringList Columns;
+  QStringList Matching;
+  std::vector<TColumnType> Types;
+  std::vector<int> KeyColumns;  // positions of the MATCHING columns among Columns
+  int TableIndex = 0;           // into the result's tables
+  std::unique_ptr<TDbQuery> Write;
+  std::unique_ptr<TDbQuery> Read;
+};
+
+// One record of a window, its values already of its columns' types.
+struct TPending {
+  int Index = 0;
+  int Shape = 0;
+  QString Description;
+  std::vector<TValue> Values;
+  QString Key;  // table and key values
+};
+
+class TReplayRun {
+public:
+  TReplayRun(TDbConnection& aConnection, const TSliceReplayer::TProgress& aProgress)
+      : FConnection(aConnection), FProgress(aProgress) {}
+
+  TReplayResult Run(const TSliceScript& aScript, bool aDryRun);
+
+private:
+  void Report(const QString& aMessage) {
+    if (FProgress) FProgress(aMessage);
+  }
+  void CollectShapes(const TSliceScript& aScript);
+  void Preflight();
+  TPending Pending(const TSliceScript& aScript, int aIndex);
+  QString KeyOf(const TShape& aShape, const std::vector<TValue>& aValues) const;
+  // The rows of aShape's table whose keys are among aRecords', by key.
+  QHash<QString, std::vector<TValue>> ReadRows(TShape& aShape, const std::vector<const TPending*>& aRecords);
+  QHash<QString, std::vector<TValue>> ReadWindow(const std::vector<TPending>& aWindow);
+  void Write(const TPending& aRecord);
+  [[noreturn]] void RecordFailure(const TPending& aRecord, const QString& aMessage);
+
+  TDbConnection& FConnection;
+  const TSliceReplayer::TProgress& FProgress;
+  std::vector<TShape> FShapes;
+  std::vector<int> FRecordShapes;
+  QHash<QString, int> FShapeIndex;
+  QHash<QString, QHash<QString, TTargetColumn>> FTargetColumns;  // by table, then column
+  TReplayResult FResult;
+};
+
+void TReplayRun::CollectShapes(const TSliceScript& aScript) {
+  FRecordShapes.resize(std::size_t(aScript.Count()));
+  QHash<QString, int> LTables;
+  for (int I = 0; I < aScript.Count(); ++I) {
+    const TScriptRecord LRecord = aScript.Record(I);
+    const QString LKey = LRecord.Table + QChar(0) + LRecord.Columns.join(QChar(0)) + QChar(1) +
+                         LRecord.Matching.join(QChar(0));
+    auto LFound = FShapeIndex.constFind(LKey);
+    if (LFound == FShapeIndex.constEnd()) {
+      TShape LShape;
+      LShape.Table = LRecord.Table;
+      LShape.Columns = LRecord.Columns;
+      LShape.Matching = LRecord.Matching;
+      for (const QString& LColumn : LRecord.Matching) LShape.KeyColumns.push_back(int(LRecord.Columns.indexOf(LColumn)));
+      if (!LTables.contains(LRecord.Table)) {
+        LTables.insert(LRecord.Table, int(FResult.Tables.size()));
+        FResult.Tables.append(TReplayTable{LRecord.Table, 0, 0, 0, {}});
+      }
+      LShape.TableIndex = LTables.value(LRecord.Table);
+      FShapes.push_back(std::move(LShape));
+      LFound = FShapeIndex.insert(LKey, int(FShapes.size()) - 1);
+    }
+    FRecordShapes[std::size_t(I)] = *LFound;
+  }
+}
+
+// Every table and column the script writes must exist in the target and take values.
+void TReplayRun::Preflight() {
+  QStringList LProblems;
+  TDbQuery LQuery(FConnection);
+  LQuery.SetSQL(QStringLiteral(
+      "SELECT TRIM(r.RDB$FIELD_NAME), f.RDB$FIELD_TYPE, COALESCE(f.RDB$FIELD_SUB_TYPE, 0), "
+      "COALESCE(f.RDB$FIELD_SCALE, 0), COALESCE(f.RDB$CHARACTER_SET_ID, 0), "
+      "IIF(f.RDB$COMPUTED_BLR IS NULL, 0, 1), IIF(f.RDB$DIMENSIONS IS NULL, 0, 1) "
+      "FROM RDB$RELATION_FIELDS r JOIN RDB$FIELDS f ON f.RDB$FIELD_NAME = r.RDB$FIELD_SOURCE "
+      "WHERE r.RDB$RELATION_NAME = :T"));
+  for (const TReplayTable& LTable : std::as_const(FResult.Tables)) {
+    QHash<QString, TTargetColumn> LColumns;
+    // Longer names cannot exist in Firebird 3; asking would only fail with a truncation.
+    if (LTable.Table.toUtf8().size() <= 31) {
+      LQuery.SetParam("T", TValue::Text(LTable.Table));
+      for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) {
+        TTargetColumn LColumn =
+            TargetColumn(int(LQuery.Field(1).Value().AsInteger()), int(LQuery.Field(2).Value().AsInteger()),
+                         int(LQuery.Field(3).Value().AsInteger()), int(LQuery.Field(4).Value().AsInteger()));
+        LColumn.Computed = LQuery.Field(5).Value().AsInteger() != 0;
+        if (LQuery.Field(6).Value().AsInteger() != 0) LColumn.Supported = false;
+        LColumns.insert(LQuery.Field(0).Value().AsText(), LColumn);
+      }
+      LQuery.Close();
+    }
+    if (LColumns.isEmpty()) LProblems << "tabela " + LTable.Table + " inexistente";
+    FTargetColumns.insert(LTable.Table, LColumns);
+  }
+  QSet<QString> LSeen;
+  for (TShape& LShape : FShapes) {
+    const QHash<QString, TTargetColumn>& LColumns = FTargetColumns[LShape.Table];
+    if (LColumns.isEmpty()) continue;
+    for (const QString& LName : std::as_const(LShape.Columns)) {
+      const auto LFound = LColumns.constFind(LName);
+      QString LProblem;
+      if (LFound == LColumns.constEnd())
+        LProblem = "campo " + LShape.Table + "." + LName + " inexistente";
+      else if (LFound->Computed)
+        LProblem = "campo " + LShape.Table + "." + LName + " calculado, nao gravavel";
+      else if (!LFound->Supported)
+        LProblem = "campo " + LShape.Table + "." + LName + " de tipo nao suportado";
+      if (!LProblem.isEmpty() && !LSeen.contains(LProblem)) {
+        LSeen.insert(LProblem);
+        LProblems << LProblem;
+      }
+      LShape.Types.push_back(LFound == LColumns.constEnd() ? TColumnType{} : LFound->Type);
+    }
+  }
+  if (!LProblems.isEmpty())
+    throw TCorvaneError("Destino incompativel com o script, nada foi executado: " + LProblems.join(QLatin1String("; ")) +
+                        ".");
+}
+
+QString TReplayRun::KeyOf(const TShape& aShape, const std::vector<TValue>& aValues) const {
+  QString LKey = aShape.Table;
+  LKey += QChar(0);
+  for (const int LColumn : aShape.KeyColumns) AppendKeyPart(LKey, aValues[std::size_t(LColumn)]);
+  return LKey;
+}
+
+void TReplayRun::RecordFailure(const TPending& aRecord, const QString& aMessage) {
+  throw TCorvaneError("Registro " + QString::number(aRecord.Index + 1) + " (" + aRecord.Description +
+                      ") falhou, nada foi gravado: " + aMessage);
+}
+
+TPending TReplayRun::Pending(const TSliceScript& aScript, int aIndex) {
+  TScriptRecord LRecord = aScript.Record(aIndex);
+  TPending LPending;
+  LPending.Index = aIndex;
+  LPending.Shape = FRecordShapes[std::size_t(aIndex)];
+  LPending.Description = LRecord.Description;
+  const TShape& LShape = FShapes[std::size_t(LPending.Shape)];
+  LPending.Values.reserve(LRecord.Values.size());
+  try {
+    for (std::size_t I = 0; I < LRecord.Values.size(); ++I)
+      LPending.Values.push_back(LRecord.Values[I].ValueFor(LShape.Types[I], LShape.Columns[qsizetype(I)]));
+  } catch (const TCorvaneError& aError) {
+    RecordFailure(LPending, aError.Message());
+  }
+  LPending.Key = KeyOf(LShape, LPending.Values);
+  return LPending;
+}
+
+QHash<QString, std::vector<TValue>> TReplayRun::ReadRows(TShape& aShape, const std::vector<const TPending*>& aRecords) {
+  QHash<QString, std::vector<TValue>> LRows;
+  const int LKeys = int(aShape.KeyColumns.size());
+  if (!aShape.Read) {
+    QStringList LNames;
+    for (const QString& LColumn : std::as_const(aShape.Columns)) LNames << TSqlLiterals::QuoteName(LColumn);
+    QString LCondition;
+    if (LKeys == 1) {
+      LCondition = TSqlLiterals::QuoteName(aShape.Matching[0]) + QLatin1String(" IN (");
+      for (int I = 0; I < CBatch; ++I) LCondition += (I ? QLatin1String(", :K") : QLatin1String(":K")) + QString::number(I);
+      LCondition += QLatin1Char(')');
+    } else {
+      for (int I = 0; I < CBatch; ++I) {
+        LCondition += I ? QLatin1String(" OR (") : QLatin1String("(");
+        for (int J = 0; J < LKeys; ++J)
+          LCondition += (J ? QLatin1String(" AND ") : QLatin1String("")) + TSqlLiterals::QuoteName(aShape.Matching[J]) +
+                        QLatin1String(" = :K") + QString::number(I) + QLatin1Char('_') + QString::number(J);
+        LCondition += QLatin1Char(')');
+      }
+    }
+    aShape.Read = std::make_unique<TDbQuery>(FConnection);
+    aShape.Read->SetSQL("SELECT " + LNames.join(QLatin1String(", ")) + " FROM " + TSqlLiterals::QuoteName(aShape.Table) +
+                        " WHERE " + LCondition);
+  }
+  TDbQuery& LQuery = *aShape.Read;
+  const int LColumns = int(aShape.Columns.size());
+  for (std::size_t LStart = 0; LStart < aRecords.size(); LStart += CBatch) {
+    for (int I = 0; I < CBatch; ++I) {
+      // Unused places repeat the first key: the same row again does no harm.
+      const TPending& LRecord = *aRecords[LStart + std::size_t(I) < aRecords.size() ? LStart + std::size_t(I) : LStart];
+      for (int J = 0; J < LKeys; ++J)
+        LQuery.SetParam(I * LKeys + J, LRecord.Values[std::size_t(aShape.KeyColumns[std::size_t(J)])]);
+    }
+    for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) {
+      std::vector<TValue> LValues;
+      LValues.reserve(std::size_t(LColumns));
+      for (int I = 0; I < LColumns; ++I) LValues.push_back(LQuery.Field(I).Value());
+      const QString LKey = KeyOf(aShape, LValues);
+      LRows.insert(LKey, std::move(LValues));
+    }
+    LQuery.Close();
+  }
+  return LRows;
+}
+
+QHash<QString, std::vector<TValue>> TReplayRun::ReadWindow(const std::vector<TPending>& aWindow) {
+  std::map<int, std::vector<const TPending*>> LByShape;
+  for (const TPending& LRecord : aWindow) LByShape[LRecord.Shape].push_back(&LRecord);
+  QHash<QString, std::vector<TValue>> LRows;
+  for (const auto& [LShape, LRecords] : LByShape) LRows.insert(ReadRows(FShapes[std::size_t(LShape)], LRecords));
+  return LRows;
+}
+
+void TReplayRun::Write(const TPending& aRecord) {
+  TShape& LShape = FShapes[std::size_t(aRecord.Shape)];
+  if (!LShape.Write) {
+    QStringList LNames, LParams, LKeys;
+    for (qsizetype I = 0; I < LShape.Columns.size(); ++I) {
+      LNames << TSqlLiterals::QuoteName(LShape.Columns[I]);
+      LParams << ":P" + QString::number(I);
+    }
+    for (const QString& LKey : std::as_const(LShape.Matching)) LKeys << TSqlLiterals::QuoteName(LKey);
+    LShape.Write = std::make_unique<TDbQuery>(FConnection);
+    LShape.Write->SetSQL("UPDATE OR INSERT INTO " + TSqlLiterals::QuoteName(LShape.Table) + " (" +
+                         LNames.join(QLatin1String(", ")) + ") VALUES (" + LParams.join(QLatin1String(", ")) +
+                         ") MATCHING (" + LKeys.join(QLatin1String(", ")) + ")");
+  }
+  try {
+    for (std::size_t I = 0; I < aRecord.Values.size(); ++I) LShape.Write->SetParam(int(I), aRecord.Values[I]);
+    LShape.Write->Open();
+    LShape.Write->Close();
+  } catch (const TCorvaneError& aError) {
+    RecordFailure(aRecord, aError.Message());
+  }
+}
+
+TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun) {
+  Report(QStringLiteral("Lendo o script: ") + QString::number(aScript.Count()) + QStringLiteral(" registros."));
+  CollectShapes(aScript);
+  FConnection.StartTransaction();
+  Report(QStringLiteral("Conferindo tabelas e campos do destino..."));
+  Preflight();
+
+  // Windows of records: the target rows they will meet are read together, after every
+  // earlier window has been written, so each row is seen as its statement will find it. A
+  // key that comes again starts a new window.
+  QHash<QString, int> LLastWriter;  // the record that writes each key last
+  for (int LStart = 0; LStart < aScript.Count();) {
+    std::vector<TPending> LWindow;
+    QSet<QString> LKeys;
+    for (int I = LStart; I < aScript.Count() && int(LWindow.size()) < CWindow; ++I) {
+      TPending LRecord = Pending(aScript, I);
+      if (LKeys.contains(LRecord.Key)) break;
+      LKeys.insert(LRecord.Key);
+      LWindow.push_back(std::move(LRecord));
+    }
+    const QHash<QString, std::vector<TValue>> LBefore = ReadWindow(LWindow);
+    for (const TPending& LRecord : LWindow) {
+      const TShape& LShape = FShapes[std::size_t(LRecord.Shape)];
+      TReplayTable& LTable = FResult.Tables[LShape.TableIndex];
+      const auto LFound = LBefore.constFind(LRecord.Key);
+      QString LState;
+      if (LFound == LBefore.constEnd()) {
+        ++LTable.Inserted;
+        ++FResult.Inserted;
+        LState = QStringLiteral("novo");
+      } else {
+        QStringList LChanged;
+        for (std::size_t I = 0; I < LRecord.Values.size(); ++I)
+          if (!SameValue(LFound->at(I), LRecord.Values[I], LShape.Types[I])) LChanged << LShape.Columns[qsizetype(I)];
+        if (LChanged.isEmpty()) {
+          ++LTable.Unchanged;
+          ++FResult.Unchanged;
+          LState = QStringLiteral("inalterado");
+        } else {
+          ++LTable.Changed;
+          ++FResult.Changed;
+          LTable.ChangedRows.append(TReplayChange{LRecord.Index + 1, LRecord.Description, LChanged});
+          LState = "alterado em " + LChanged.join(QLatin1String(", "));
+        }
+      }
+      Write(LRecord);
+      LLastWriter.insert(LRecord.Key, LRecord.Index);
+      if (FProgress)
+        Report("Registro " + QString::number(LRecord.Index + 1) + ": " + LRecord.Description + " - " + LState + ".");
+    }
+    LStart += int(LWindow.size());
+  }
+
+  // Every row as its last statement left it, read back in the same transaction.
+  Report(QStringLiteral("Conferindo os registros gravados..."));
+  QSet<int> LDivergent;
+  for (int LStart = 0; LStart < aScript.Count();) {
+    std::vector<TPending> LWindow;
+    int I = LStart;
+    for (; I < aScript.Count() && int(LWindow.size()) < CWindow; ++I) {
+      TPending LRecord = Pending(aScript, I);
+      if (LLastWriter.value(LRecord.Key) == I) LWindow.push_back(std::move(LRecord));
+    }
+    LStart = I;
+    const QHash<QString, std::vector<TValue>> LAfter = ReadWindow(LWindow);
+    for (const TPending& LRecord : LWindow) {
+      const TShape& LShape = FShapes[std::size_t(LRecord.Shape)];
+      const auto LFound = LAfter.constFind(LRecord.Key);
+      if (LFound == LAfter.constEnd()) {
+        FResult.Divergences.append(
+            TReplayDivergence{LRecord.Index + 1, LRecord.Description, QString(), QString(), QStringLiteral("ausente")});
+        LDivergent.insert(LRecord.Index);
+        continue;
+      }
+      for (std::size_t C = 0; C < LRecord.Values.size(); ++C)
+        if (!SameValue(LFound->at(C), LRecord.Values[C], LShape.Types[C])) {
+          FResult.Divergences.append(TReplayDivergence{LRecord.Index + 1, LRecord.Description,
+                                                       LShape.Columns[qsizetype(C)], Shown(LRecord.Values[C]),
+                                                       Shown(LFound->at(C))});
+          LDivergent.insert(LRecord.Index);
+        }
+    }
+  }
+  FResult.Divergent = int(LDivergent.size());
+
+  for (TShape& LShape : FShapes) {
+    LShape.Write.reset();
+    LShape.Read.reset();
+  }
+  if (aDryRun) {
+    FConnection.Rollback();
+    Report(QStringLiteral("Simulacao concluida: transacao desfeita, nada foi gravado."));
+  } else {
+    FConnection.Commit();
+    FResult.Committed = true;
+    Report(QStringLiteral("Transacao confirmada."));
+  }
+  return std::move(FResult);
+}
+
+}  // namespace
+
+TSliceReplayer::TSliceReplayer(TDbConnection& aConnection) : FConnection(aConnection) {}
+
+TSliceReplayer& TSliceReplayer::DryRun(bool aDryRun) {
+  FDryRun = aDryRun;
+  return *this;
+}
+
+TSliceReplayer& TSliceReplayer::Progress(const TProgress& aProgress) {
+  FProgress = aProgress;
+  return *this;
+}
+
+TReplayResult TSliceReplayer::Run(const TSliceScript& aScript) {
+  if (!FConnection.IsOpen()) throw TCorvaneError(QStringLiteral("Abra a conexao com o destino antes de reproduzir."));
+  if (FConnection.InTransaction())
+    throw TCorvaneError(QStringLiteral("Utilize uma conexao sem transacao ativa para reproduzir o script."));
+  if (FConnection.Param(QStringLiteral("CharacterSet")).trimmed().compare(QLatin1String("UTF8"), Qt::CaseInsensitive) != 0)
+    throw TCorvaneError(QStringLiteral("Utilize uma conexao UTF8 para reproduzir o script."));
+  // One read-write snapshot: the preview and the statements see the same database, and
+  // nothing stays written unless everything succeeded.
+  const bool LReadOnly = FConnection.ReadOnly();
+  const TIsolation LIsolation = FConnection.Isolation();
+  struct TRestore {
+    TDbConnection& FConnection;
+    bool FReadOnly;
+    TIsolation FIsolation;
+    ~TRestore() {
+      try {
+        FConnection.Rollback();
+      } catch (...) {
+        // the failure that brought us here is the one to report
+      }
+      FConnection.SetReadOnly(FReadOnly);
+      FConnection.SetIsolation(FIsolation);
+    }
+  } LRestore{FConnection, LReadOnly, LIsolation};
+  FConnection.SetReadOnly(false);
+  FConnection.SetIsolation(TIsolation::tiSnapshot);
+  TReplayRun LRun(FConnection, FProgress);
+  return LRun.Run(aScript, FDryRun);
+}
+
+}  // namespace Corvane
