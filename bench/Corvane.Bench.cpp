@@ -1,10 +1,14 @@
 // Export benchmark: one Nota Fiscal of N items, exported as an operator would, against the
-// floor of reading the same tables with one plain query each through the same layer.
+// floor of reading the same tables with one plain query each through the same layer; then the
+// replay of that slice, preview and read-back included, against isql replaying the same file,
+// each into an empty database of the same schema.
 //
 //   corvane-bench N [RUNS]    builds the database with demo/make-bench.sh and measures
+//   CORVANE_BENCH_REPLAY=0    leaves the replay out
 #include "Corvane.Catalogue.h"
 #include "Corvane.Connection.h"
 #include "Corvane.Errors.h"
+#include "Corvane.Replayer.h"
 #include "Corvane.Scenario.NotaFiscal.h"
 
 #include <QCoreApplication>
@@ -101,6 +105,53 @@ double Median(std::vector<double> aValues) {
   return aValues.size() % 2 ? aValues[LMiddle] : (aValues[LMiddle - 1] + aValues[LMiddle]) / 2;
 }
 
+// A fresh empty database of the benchmark's schema; returns its settings file.
+QString MakeEmpty(const QString& aDatabase) {
+  QProcess LMake;
+  LMake.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  LMake.start("bash", {QStringLiteral(CORVANE_SOURCE_DIR) + "/demo/make-empty.sh", aDatabase});
+  LMake.waitForFinished(-1);
+  if (LMake.exitCode() != 0) throw TCorvaneError("make-empty.sh falhou");
+  return QString::fromUtf8(LMake.readAllStandardOutput()).section("settings in ", 1).trimmed();
+}
+
+// The replay as corvane-cli runs it: the script read and checked, a UTF8 connection of its
+// own, preview, statements, read-back and commit.
+double ReplayOnce(const QString& aIni, const QString& aScript, int& aInserted) {
+  TSliceConnection::SetConfigFile(aIni);
+  QString LParameters = TSliceConnection::Instance().ExportParameters();
+  TSliceConnection::Release();
+  QElapsedTimer LTimer;
+  LTimer.start();
+  const TSliceScript LScript = TSliceScript::ReadFile(aScript);
+  TDbConnection LConnection;
+  LConnection.SetLoginPrompt(false);
+  LConnection.SetParams(LParameters);
+  LConnection.SetParam("CharacterSet", "UTF8");
+  LConnection.SetSilent(true);
+  LConnection.Open();
+  const TReplayResult LResult = TSliceReplayer(LConnection).Run(LScript);
+  if (LResult.Divergent != 0 || !LResult.Committed) throw TCorvaneError("replay divergente");
+  aInserted = LResult.Inserted;
+  return LTimer.nsecsElapsed() / 1e9;
+}
+
+// isql as support staff ran it: isql-fb -b -ch UTF8 -i FILE DATABASE.
+double IsqlOnce(const QString& aDatabase, const QString& aScript, const QString& aPassword) {
+  QProcess LIsql;
+  QProcessEnvironment LEnvironment = QProcessEnvironment::systemEnvironment();
+  LEnvironment.insert("ISC_USER", "SYSDBA");
+  LEnvironment.insert("ISC_PASSWORD", aPassword);
+  LIsql.setProcessEnvironment(LEnvironment);
+  QElapsedTimer LTimer;
+  LTimer.start();
+  LIsql.start("isql-fb", {"-b", "-ch", "UTF8", "-i", aScript, "localhost:" + aDatabase});
+  LIsql.waitForFinished(-1);
+  const double LSeconds = LTimer.nsecsElapsed() / 1e9;
+  if (LIsql.exitCode() != 0) throw TCorvaneError("isql falhou: " + QString::fromUtf8(LIsql.readAllStandardError()));
+  return LSeconds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,7 +208,29 @@ int main(int argc, char** argv) {
                 LServerBound / (LRuns - 1));
     std::printf("ratio=%.2f rows=%lld export_s=%.3f bound_s=%.3f rss_mb=%.1f\n", LExport / LBound,
                 static_cast<long long>(LRows), LExport, LBound, LRss);
+    std::fflush(stdout);
     TSliceConnection::Release();
+
+    if (qEnvironmentVariable("CORVANE_BENCH_REPLAY", "1") != "0") {
+      // Side by side in the same run, each into an empty database of its own.
+      const QString LFolder = QFileInfo(LIni).absolutePath();
+      const QString LOurs = LFolder + "/replay-" + QString::number(LItems) + ".fdb";
+      const QString LTheirs = LFolder + "/replay-isql-" + QString::number(LItems) + ".fdb";
+      const QString LOursIni = MakeEmpty(LOurs);
+      MakeEmpty(LTheirs);
+      const QString LPassword = LParameters.section("Password=", 1).section("\r\n", 0, 0);
+      int LInserted = 0;
+      const double LReplay = ReplayOnce(LOursIni, LFile, LInserted);
+      const double LIsql = IsqlOnce(LTheirs, LFile, LPassword);
+      if (LInserted != LRows) throw TCorvaneError("replay gravou " + QString::number(LInserted) + " registros");
+      std::printf("replay_ratio=%.3f rows=%lld replay_s=%.3f isql_s=%.3f us_per_row=%.1f\n", LReplay / LIsql,
+                  static_cast<long long>(LRows), LReplay, LIsql, 1e6 * LReplay / LRows);
+      TSliceConnection::Release();
+      for (const QString& LDatabase : {LOurs, LTheirs}) {
+        QFile::remove(LDatabase);
+        QFile::remove(LDatabase.chopped(4) + ".ini");
+      }
+    }
   } catch (const TCorvaneError& LError) {
     std::fprintf(stderr, "ERRO: %s\n", LError.Message().toUtf8().constData());
     return 1;

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Measures exports of one Nota Fiscal of N items (default 1000 10000 50000) against the floor
-# of reading the same tables with one plain query each. Builds in release mode first.
+# of reading the same tables with one plain query each, then the replay of that slice with
+# corvane-cli's replayer against isql-fb -b -ch UTF8 -i on identical empty databases, one line
+# replay_ratio=<ours/isql> per size (CORVANE_BENCH_REPLAY=0 leaves it out). Builds in release
+# mode first.
 #   scripts/bench.sh [N...]      RUNS=5 by default (first run reported apart as cold)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,6 +17,7 @@ LAST=""
 for N in "${SIZES[@]}"; do
   OUT=$("$BUILD/bench/corvane-bench" "$N" "${RUNS:-5}")
   printf '%s\n' "$OUT" | head -n 1
-  LAST=$(printf '%s\n' "$OUT" | tail -n 1)
+  printf '%s\n' "$OUT" | grep '^replay_ratio=' || true
+  LAST=$(printf '%s\n' "$OUT" | grep '^ratio=')
 done
 printf '%s\n' "$LAST"
