@@ -21,6 +21,7 @@ enum : int {
   ftSmallint = 7, ftInteger = 8, ftQuad = 9, ftFloat = 10, ftDFloat = 11, ftDate = 12, ftTime = 13, ftChar = 14,
   ftBigint = 16, ftBoolean = 23, ftDouble = 27, ftTimestamp = 35, ftVarchar = 37, ftCString = 40, ftBlob = 261
 };
+constexpr int CCharsetNone = 0;
 constexpr int CCharsetOctets = 1;
 
 struct TTargetColumn {
@@ -51,8 +52,12 @@ TTargetColumn TargetColumn(int aType, int aSubType, int aScale, int aCharset) {
     case ftCString:
       LType.Kind = aCharset == CCharsetOctets ? TValueKind::vkBytes : TValueKind::vkText;
       LType.Fixed = aType == ftChar && aCharset != CCharsetOctets;
+      LType.Untranslated = aCharset == CCharsetNone;
       break;
-    case ftBlob: LType.Kind = aSubType == 1 ? TValueKind::vkTextBlob : TValueKind::vkBytes; break;
+    case ftBlob:
+      LType.Kind = aSubType == 1 ? TValueKind::vkTextBlob : TValueKind::vkBytes;
+      LType.Untranslated = aSubType == 1 && aCharset == CCharsetNone;
+      break;
     case ftBoolean: LType.Kind = TValueKind::vkBoolean; break;
     default: LColumn.Supported = false; break;
   }
@@ -67,6 +72,14 @@ bool SameValue(const TValue& aLeft, const TValue& aRight, const TColumnType& aTy
   switch (aLeft.Kind()) {
     case TValueKind::vkFloat: return aLeft.AsFloat() == aRight.AsFloat();
     case TValueKind::vkText:
+      if (aLeft.IsUntranslated() || aRight.IsUntranslated()) {
+        QByteArrayView LLeft(aLeft.AsBytes()), LRight(aRight.AsBytes());
+        if (aType.Fixed) {
+          while (LLeft.endsWith(' ')) LLeft.chop(1);
+          while (LRight.endsWith(' ')) LRight.chop(1);
+        }
+        return aLeft.IsUntranslated() == aRight.IsUntranslated() && LLeft == LRight;
+      }
       if (aType.Fixed) {
         QStringView LLeft(aLeft.AsText()), LRight(aRight.AsText());
         while (LLeft.endsWith(u' ')) LLeft.chop(1);
@@ -99,6 +112,10 @@ void AppendKeyPart(QString& aKey, const TValue& aValue) {
     std::uint64_t LBits;
     std::memcpy(&LBits, &LValue, sizeof LBits);
     LText = QString::number(LBits, 16);
+  } else if (aValue.IsUntranslated()) {
+    QByteArray LBytes = aValue.AsBytes();
+    while (LBytes.endsWith(' ')) LBytes.chop(1);
+    LText = QString::fromLatin1(LBytes.toHex());
   } else {
     LText = aValue.TextForm();
     if (aValue.Kind() == TValueKind::vkText)

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QStringDecoder>
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -140,6 +141,21 @@ bool ParseTextBlob(TCursor& aCursor, QString& aText, QByteArray& aBytes) {
   return aCursor.Eat(QLatin1StringView(")"));
 }
 
+// The text BLOB form of untranslated bytes:
+// (CAST(x'' AS BLOB SUB_TYPE TEXT CHARACTER SET NONE) || CAST(x'..' AS ... NONE) ...)
+bool ParseBinaryTextBlob(TCursor& aCursor, QByteArray& aBytes) {
+  const QLatin1StringView LCast(" AS BLOB SUB_TYPE TEXT CHARACTER SET NONE)");
+  QByteArray LPiece;
+  if (!aCursor.Eat(QLatin1StringView("(CAST(")) || !aCursor.Hex(LPiece) || !LPiece.isEmpty() || !aCursor.Eat(LCast))
+    return false;
+  aBytes.clear();
+  while (aCursor.Eat(QLatin1StringView(" || CAST("))) {
+    if (!aCursor.Hex(LPiece) || !aCursor.Eat(LCast)) return false;
+    aBytes += LPiece;
+  }
+  return aCursor.Eat(QLatin1StringView(")"));
+}
+
 bool ParseBytes(TCursor& aCursor, QByteArray& aBytes) {
   if (!aCursor.Eat(QLatin1StringView("CAST(x'' AS BLOB SUB_TYPE 0)"))) return false;
   aBytes.clear();
@@ -164,6 +180,19 @@ qsizetype ParseLiteral(const char* aText, qsizetype aLength, TScriptLiteral& aLi
   } else if (LCursor.Peek('-') || LCursor.PeekDigit()) {
     aLiteral.Form = TForm::lfNumber;
     LOk = LCursor.Number(aLiteral.Number);
+    // The exact form of a double: M * POWER(2E0, K), M an integer.
+    if (LOk && LCursor.Eat(QLatin1StringView(" * POWER(2E0, "))) {
+      aLiteral.Exact = true;
+      LOk = !aLiteral.Number.contains('.') && !aLiteral.Number.contains('E') && LCursor.Int(aLiteral.Power) &&
+            LCursor.Eat(QLatin1StringView(")"));
+    }
+  } else if (LCursor.Peek('x')) {
+    aLiteral.Form = TForm::lfBinaryText;
+    LOk = LCursor.Hex(aLiteral.Bytes);
+  } else if (LCursor.Peek('(') && QLatin1StringView(LCursor.At(), std::min<qsizetype>(aLength - LCursor.Taken(), 8)) ==
+                                      QLatin1StringView("(CAST(x'")) {
+    aLiteral.Form = TForm::lfBinaryTextBlob;
+    LOk = ParseBinaryTextBlob(LCursor, aLiteral.Bytes);
   } else if (LCursor.Eat(QLatin1StringView("DATE '"))) {
     aLiteral.Form = TForm::lfDate;
     TDate LDate;
@@ -210,8 +239,10 @@ QString TScriptLiteral::Literal() const {
     case TForm::lfDate:
     case TForm::lfTime:
     case TForm::lfTimestamp: return Value.TextForm().left(40);
-    case TForm::lfTextBlob: return QStringLiteral("(texto longo)");
-    case TForm::lfBytes: return QStringLiteral("(binario)");
+    case TForm::lfTextBlob:
+    case TForm::lfBinaryTextBlob: return QStringLiteral("(texto longo)");
+    case TForm::lfBytes:
+    case TForm::lfBinaryText: return QStringLiteral("(binario)");
   }
   return {};
 }
@@ -239,6 +270,22 @@ TValue TScriptLiteral::ValueFor(const TColumnType& aType, const QString& aColumn
   if (Form == TForm::lfNull) return TValue::Null(LKind);
   switch (Form) {
     case TForm::lfNumber: {
+      if (Exact) {
+        if (LKind != TValueKind::vkFloat) break;
+        std::int64_t LMantissa = 0;
+        const auto LResult = std::from_chars(Number.constData(), Number.constData() + Number.size(), LMantissa);
+        // |M| < 2^53 and the product a double: exact by construction, subnormals included.
+        if (LResult.ptr != Number.constData() + Number.size() || LMantissa >= (std::int64_t(1) << 53) ||
+            LMantissa <= -(std::int64_t(1) << 53) || Power < -1074 || Power > 971)
+          break;
+        const double LValue = std::ldexp(double(LMantissa), Power);
+        if (!std::isfinite(LValue)) break;
+        if (aType.SinglePrecision) {
+          if (std::fabs(LValue) > double(std::numeric_limits<float>::max())) break;
+          return TValue::SingleFloat(float(LValue));
+        }
+        return TValue::Float(LValue);
+      }
       std::int64_t LUnscaled = 0;
       if (LKind == TValueKind::vkInteger && ExactScaled(Number, 0, LUnscaled)) return TValue::Integer(LUnscaled);
       if (LKind == TValueKind::vkDecimal && ExactScaled(Number, aType.Scale, LUnscaled))
@@ -250,7 +297,7 @@ TValue TScriptLiteral::ValueFor(const TColumnType& aType, const QString& aColumn
         if (LResult.ec == std::errc() && LResult.ptr == Number.constData() + Number.size() && std::isfinite(LValue)) {
           if (aType.SinglePrecision) {
             if (std::fabs(LValue) > double(std::numeric_limits<float>::max())) break;
-            LValue = double(float(LValue));
+            return TValue::SingleFloat(float(LValue));
           }
           return TValue::Float(LValue);
         }
@@ -268,7 +315,21 @@ TValue TScriptLiteral::ValueFor(const TColumnType& aType, const QString& aColumn
       if (LKind == TValueKind::vkTimestamp) return Value;
       break;
     case TForm::lfText:
-    case TForm::lfTextBlob: {
+    case TForm::lfTextBlob:
+    case TForm::lfBinaryText:
+    case TForm::lfBinaryTextBlob: {
+      const bool LBinary = Form == TForm::lfBinaryText || Form == TForm::lfBinaryTextBlob;
+      // Into OCTETS or a binary BLOB the bytes go as they are, as the server would take them.
+      if (LKind == TValueKind::vkBytes) return TValue::Bytes(Bytes);
+      if ((LKind != TValueKind::vkText && LKind != TValueKind::vkTextBlob) || (LBinary && !aType.Untranslated)) break;
+      if (aType.Untranslated) {
+        // A NONE column stores the bytes untranslated, whatever set the literal named.
+        QByteArray LBytes = Bytes;
+        if (aType.Fixed && LKind == TValueKind::vkText)
+          while (LBytes.endsWith(' ')) LBytes.chop(1);
+        const QString LText = LBinary ? QString::fromLatin1(LBytes) : Value.AsText();
+        return TValue::UntranslatedText(LKind, LBytes, LText);
+      }
       QString LText = Value.AsText();
       if (LKind == TValueKind::vkText) {
         // A CHAR column keeps no trailing blanks that count; the data layer reads it so.
@@ -279,10 +340,7 @@ TValue TScriptLiteral::ValueFor(const TColumnType& aType, const QString& aColumn
         }
         return TValue::Text(LText);
       }
-      if (LKind == TValueKind::vkTextBlob) return TValue::TextBlob(LText);
-      // Into OCTETS or a binary BLOB the bytes go as they are, as the server would take them.
-      if (LKind == TValueKind::vkBytes) return TValue::Bytes(Bytes);
-      break;
+      return TValue::TextBlob(LText);
     }
     case TForm::lfBytes:
       if (LKind == TValueKind::vkBytes) return TValue::Bytes(Bytes);

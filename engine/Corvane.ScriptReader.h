@@ -24,16 +24,23 @@ struct TColumnType {
   int Scale = 0;                 // vkDecimal: the number of fraction digits
   bool Fixed = false;            // CHAR: trailing blanks do not count
   bool SinglePrecision = false;  // FLOAT
+  bool Untranslated = false;     // CHARACTER SET NONE: the bytes are the value
 };
 
 // One value of a record statement as its literal wrote it. Numbers keep their text until the
 // column they go to says which kind they are: 1 is an integer, a NUMERIC(15,2) or a DOUBLE.
 struct TScriptLiteral {
-  enum class TForm { lfNull, lfNumber, lfDate, lfTime, lfTimestamp, lfText, lfTextBlob, lfBytes };
+  // lfText and lfTextBlob carry text of a named set; lfBinaryText and lfBinaryTextBlob bare
+  // bytes, which only untranslated (CHARACTER SET NONE) text is written as.
+  enum class TForm {
+    lfNull, lfNumber, lfDate, lfTime, lfTimestamp, lfText, lfTextBlob, lfBytes, lfBinaryText, lfBinaryTextBlob
+  };
   TForm Form = TForm::lfNull;
-  QByteArray Number;  // lfNumber: the literal's characters
+  QByteArray Number;  // lfNumber: the literal's characters; "M * POWER(2E0, K)" keeps M here
+  int Power = 0;      // lfNumber: K of the exact form
+  bool Exact = false; // lfNumber: whether the exact form was written
   TValue Value;       // lfDate, lfTime, lfTimestamp: the value; lfText, lfTextBlob: the text
-  QByteArray Bytes;   // lfBytes, lfText, lfTextBlob: the bytes written
+  QByteArray Bytes;   // the bytes written (every form of text and bytes)
   QString Literal() const;  // a short form for messages
 
   // The value a column of aType receives, exactly; fails when that column cannot hold it

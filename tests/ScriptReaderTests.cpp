@@ -45,7 +45,14 @@ struct TCase {
 std::vector<TCase> RandomCases(std::mt19937_64& aRandom, const QString& aCharacterSet) {
   std::vector<TCase> LCases;
   auto LAdd = [&LCases](const TValue& aValue, TValueKind aKind, int aScale = 0, bool aSingle = false) {
-    LCases.push_back({aValue, TColumnType{aKind, aScale, false, aSingle}});
+    LCases.push_back({aValue, TColumnType{aKind, aScale, false, aSingle, false}});
+  };
+  // Text of CHARACTER SET NONE: any bytes, read as the data layer reads them for display.
+  auto LUntranslated = [&LCases, &aRandom](TValueKind aKind, int aLength) {
+    QByteArray LBytes(aLength, Qt::Uninitialized);
+    for (char& LByte : LBytes) LByte = aRandom() % 3 ? char(0x20 + aRandom() % 0x5F) : char(aRandom());
+    const QString LText = aRandom() % 2 ? QString::fromUtf8(LBytes) : QString::fromLatin1(LBytes);
+    LCases.push_back({TValue::UntranslatedText(aKind, LBytes, LText), TColumnType{aKind, 0, false, false, true}});
   };
   for (const std::int64_t LValue : {std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max(),
                                     std::int64_t(0), std::int64_t(-1)})
@@ -53,8 +60,11 @@ std::vector<TCase> RandomCases(std::mt19937_64& aRandom, const QString& aCharact
   for (const double LValue : {0.1, 1e16, 1e17, 1e-5, 1e-4, -2.5e20, std::numeric_limits<double>::max(),
                               std::numeric_limits<double>::min(), std::numeric_limits<double>::denorm_min(), 0.0})
     LAdd(TValue::Float(LValue), TValueKind::vkFloat);
-  LAdd(TValue::Float(double(std::numeric_limits<float>::max())), TValueKind::vkFloat, 0, true);
-  LAdd(TValue::Float(double(std::numeric_limits<float>::denorm_min())), TValueKind::vkFloat, 0, true);
+  for (const double LValue : {-0.0, 3.3333333333333334E-301, -906834.63876448758, 4.9406564584124654E-324})
+    LAdd(TValue::Float(LValue), TValueKind::vkFloat);
+  for (const float LValue : {std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(),
+                             std::numeric_limits<float>::denorm_min(), -0.0f})
+    LAdd(TValue::SingleFloat(LValue), TValueKind::vkFloat, 0, true);
   LAdd(TValue::Decimal(std::numeric_limits<std::int64_t>::min(), 18), TValueKind::vkDecimal, 18);
   LAdd(TValue::Decimal(10000, 4), TValueKind::vkDecimal, 4);
   for (int I = 0; I < 2000; ++I) {
@@ -72,7 +82,8 @@ std::vector<TCase> RandomCases(std::mt19937_64& aRandom, const QString& aCharact
       const std::uint32_t LBits = std::uint32_t(aRandom());
       std::memcpy(&LSingle, &LBits, sizeof LSingle);
     } while (!std::isfinite(LSingle) || LSingle == 0);
-    LAdd(TValue::Float(double(LSingle)), TValueKind::vkFloat, 0, true);
+    LAdd(TValue::SingleFloat(LSingle), TValueKind::vkFloat, 0, true);
+    LUntranslated(TValueKind::vkText, int(aRandom() % 30));
     const TDate LDate{1 + int(aRandom() % 9999), 1 + int(aRandom() % 12), 1 + int(aRandom() % 28)};
     const TTime LTime{int(aRandom() % 24), int(aRandom() % 60), int(aRandom() % 60), int(aRandom() % 1000)};
     LAdd(TValue::Date(LDate), TValueKind::vkDate);
@@ -84,6 +95,7 @@ std::vector<TCase> RandomCases(std::mt19937_64& aRandom, const QString& aCharact
       QByteArray LBytes(qsizetype(aRandom() % 4500), Qt::Uninitialized);
       for (char& LByte : LBytes) LByte = char(aRandom());
       LAdd(TValue::Bytes(LBytes), TValueKind::vkBytes);
+      LUntranslated(TValueKind::vkTextBlob, int(aRandom() % 5000));
     }
   }
   // Chunk edges: a surrogate pair at the 2000-unit boundary of a text BLOB, empty values.
@@ -97,11 +109,10 @@ std::vector<TCase> RandomCases(std::mt19937_64& aRandom, const QString& aCharact
   return LCases;
 }
 
+// Equal as values, and floats bit for bit (the sign of a zero included).
 bool SameValue(const TValue& aRead, const TValue& aWritten) {
-  // The sign of a zero is the writer's affair; every other double must come back bit for bit.
-  if (aWritten.IsAssigned() && aWritten.Kind() == TValueKind::vkFloat && aWritten.AsFloat() == 0)
-    return aRead.IsAssigned() && aRead.Kind() == TValueKind::vkFloat && aRead.AsFloat() == 0;
-  return aRead == aWritten;
+  return aRead == aWritten && aRead.IsUntranslated() == aWritten.IsUntranslated() &&
+         (!aRead.IsAssigned() || aRead.Kind() != TValueKind::vkFloat || aRead.IsSingle() == aWritten.IsSingle());
 }
 
 }  // namespace
