@@ -492,6 +492,20 @@ bool ParseScaled(const QString& aText, int aScale, std::int64_t& aOut) {
   return true;
 }
 
+// The exact number with aScale fraction digits that the server finds equal to aValue when it
+// compares the two: it turns the exact number into a double (the integer to the nearest
+// double, divided by 10^aScale) and compares doubles. False when no such number exists.
+bool FloatAsScaled(double aValue, int aScale, std::int64_t& aOut) {
+  if (!std::isfinite(aValue) || aScale > 18 || std::fabs(aValue) >= 0x1p63) return false;
+  char LText[400];  // 19 integer digits at most, a sign, a point and aScale digits
+  const auto LResult = std::to_chars(LText, LText + sizeof LText, aValue, std::chars_format::fixed, aScale);
+  if (LResult.ec != std::errc()) return false;
+  if (!ParseScaled(QString::fromLatin1(LText, LResult.ptr - LText), aScale, aOut)) return false;
+  double LBack = double(aOut);
+  if (aScale > 0) LBack /= double(CPowersOfTen[aScale]);
+  return LBack == aValue;
+}
+
 bool ValidDate(const TDate& aDate) {
   return aDate.Year >= 1 && aDate.Year <= 9999 && QDate(aDate.Year, aDate.Month, aDate.Day).isValid();
 }
@@ -575,6 +589,7 @@ struct TDbQuery::TImpl final : IQueryLink {
   std::vector<short> FInIndicators;
   QByteArray FBlobBuffer;
   bool FDeferBlobs = false;
+  bool FLookup = false;
   std::vector<TDbRow::TDeferredBlob> FDeferred;  // of the current row
 
   bool FOpen = false;
@@ -739,6 +754,15 @@ struct TDbQuery::TImpl final : IQueryLink {
                         " (" + ValueKindName(aValue.Kind()) + "): " + aValue.TextForm());
   }
 
+  // A number that no value of the parameter's type equals: a lookup binds NULL, which equals
+  // nothing, as the server's own comparison would find nothing; elsewhere it cannot be bound.
+  void NoEqualValue(int aPosition, const TValue& aValue) {
+    const TValueKind LKind = aValue.Kind();
+    if (!FLookup || (LKind != TValueKind::vkInteger && LKind != TValueKind::vkDecimal && LKind != TValueKind::vkFloat))
+      BindFailure(aPosition, aValue);
+    FInIndicators[std::size_t(aPosition)] = -1;
+  }
+
   char* Storage(int aPosition, std::size_t aBytes) {
     std::vector<char>& LData = FInData[std::size_t(aPosition)];
     if (LData.size() < aBytes) LData.resize(aBytes);
@@ -824,17 +848,24 @@ struct TDbQuery::TImpl final : IQueryLink {
           LOk = Rescale(LValue.AsInteger(), 0, LScale, LUnscaled);
         else if (LKind == TValueKind::vkDecimal)
           LOk = Rescale(LValue.AsDecimal().Unscaled, LValue.AsDecimal().Scale, LScale, LUnscaled);
+        else if (LKind == TValueKind::vkFloat)
+          LOk = LScale >= 0 && FloatAsScaled(LValue.AsFloat(), LScale, LUnscaled);
         else if (LKind == TValueKind::vkText)
           LOk = ParseScaled(LValue.AsText(), LScale, LUnscaled);
-        if (!LOk || LScale < 0) BindFailure(aPosition, LValue);
+        if (!LOk || LScale < 0) {
+          NoEqualValue(aPosition, LValue);
+          return;
+        }
         if (LType.FType == SQL_SHORT) {
           if (LUnscaled < std::numeric_limits<std::int16_t>::min() || LUnscaled > std::numeric_limits<std::int16_t>::max())
-            BindFailure(aPosition, LValue);
-          StoreNumber(aPosition, LVar, std::int16_t(LUnscaled));
+            NoEqualValue(aPosition, LValue);
+          else
+            StoreNumber(aPosition, LVar, std::int16_t(LUnscaled));
         } else if (LType.FType == SQL_LONG) {
           if (LUnscaled < std::numeric_limits<std::int32_t>::min() || LUnscaled > std::numeric_limits<std::int32_t>::max())
-            BindFailure(aPosition, LValue);
-          StoreNumber(aPosition, LVar, std::int32_t(LUnscaled));
+            NoEqualValue(aPosition, LValue);
+          else
+            StoreNumber(aPosition, LVar, std::int32_t(LUnscaled));
         } else {
           StoreNumber(aPosition, LVar, LUnscaled);
         }
@@ -854,8 +885,12 @@ struct TDbQuery::TImpl final : IQueryLink {
           BindFailure(aPosition, LValue);
         }
         if (LType.FType == SQL_FLOAT) {
-          if (std::isfinite(LNumber) && std::fabs(LNumber) > double(FLT_MAX)) BindFailure(aPosition, LValue);
-          StoreNumber(aPosition, LVar, float(LNumber));
+          if (std::isfinite(LNumber) && std::fabs(LNumber) > double(FLT_MAX))
+            NoEqualValue(aPosition, LValue);
+          else if (FLookup && double(float(LNumber)) != LNumber && !std::isnan(LNumber))
+            LIndicator = -1;  // no FLOAT equals it; rounding would match another value
+          else
+            StoreNumber(aPosition, LVar, float(LNumber));
         } else {
           StoreNumber(aPosition, LVar, LNumber);
         }
@@ -1252,6 +1287,8 @@ TDbRow TDbQuery::CurrentRow(int aCount) const {
 }
 
 void TDbQuery::SetDeferBlobs(bool aDefer) { FImpl->FDeferBlobs = aDefer; }
+
+void TDbQuery::SetLookup(bool aLookup) { FImpl->FLookup = aLookup; }
 
 TDbBlobReader::TDbBlobReader(TDbConnection& aConnection)
     : FConnection(aConnection),

@@ -154,6 +154,10 @@ public:
   // Deferred: BLOB fields are not read at fetch time; the rows taken by CurrentRow carry
   // their identifiers for a TDbBlobReader, and the query's own BLOB fields stay unassigned.
   void SetDeferBlobs(bool aDefer);
+  // Lookup: the parameters are only compared for equality. A number that no value of its
+  // parameter's type equals (7.5 for an INTEGER, 0.1 for a FLOAT) is then bound as NULL, which
+  // equals nothing, instead of failing the opening; a float equal to an exact value binds it.
+  void SetLookup(bool aLookup);
   // Fails when the text holds no parameter of that name (compared without regard to case).
   void SetParam(const QString& aName, const TValue& aValue);
   void SetParam(const QString& aName, const QString& aText);

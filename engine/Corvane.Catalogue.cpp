@@ -35,6 +35,13 @@ const QString CNotNullSql = QStringLiteral(
     "ON f.RDB$FIELD_NAME = r.RDB$FIELD_SOURCE WHERE r.RDB$RELATION_NAME = :T AND "
     "(r.RDB$NULL_FLAG = 1 OR f.RDB$NULL_FLAG = 1)");
 
+// Firebird 3 names hold at most 31 bytes (UTF-8); the catalogue holds no longer one, and the
+// server would refuse it as a parameter ("string right truncation") instead of finding nothing.
+bool CatalogueCanHold(const QString& aName) {
+  if (aName.size() > 31) return false;
+  return aName.toUtf8().size() <= 31;
+}
+
 }  // namespace
 
 TSliceCatalogue::TLease::~TLease() {
@@ -70,6 +77,9 @@ TSliceCatalogue::TLease TSliceCatalogue::Query(const QString& aSQL) {
   LQuery->SetSQL(aSQL);
   // A run that caches hands its rows to a writer on another thread, which reads their BLOBs.
   LQuery->SetDeferBlobs(FCaching);
+  // Rows are found by equality only: a key value of another numeric type (a DOUBLE column
+  // referencing an INTEGER key) finds what the server's own comparison would.
+  LQuery->SetLookup(true);
   return TLease(*this, std::move(LQuery));
 }
 
@@ -88,7 +98,7 @@ QStringList TSliceCatalogue::PrimaryKey(const QString& aTable) {
     if (LFound != FPrimaryKeys.constEnd()) return *LFound;
   }
   QStringList LResult;
-  {
+  if (CatalogueCanHold(aTable)) {
     TLease LQuery = Query(CPrimaryKeySql);
     LQuery->SetParam(QStringLiteral("T"), TValue::Text(aTable));
     LQuery->Open();
@@ -105,7 +115,7 @@ QString TSliceCatalogue::Columns(const QString& aTable) {
     if (LFound != FColumns.constEnd()) return *LFound;
   }
   QString LResult;
-  {
+  if (CatalogueCanHold(aTable)) {
     TLease LQuery = Query(CColumnsSql);
     LQuery->SetParam(QStringLiteral("T"), TValue::Text(aTable));
     LQuery->Open();
@@ -133,7 +143,7 @@ QList<TForeignKey> TSliceCatalogue::ForeignKeys(const QString& aTable) {
     if (LFound != FForeignKeys.constEnd()) return *LFound;
   }
   QList<TForeignKey> LResult;
-  {
+  if (CatalogueCanHold(aTable)) {
     TLease LQuery = Query(CForeignKeysSql);
     LQuery->SetParam(QStringLiteral("T"), TValue::Text(aTable));
     LQuery->Open();

@@ -354,6 +354,17 @@ TEST_F(ExporterTest, TableShapesTheEngineRefuses) {
   EXPECT_EQ(LFailure("NOPK"), "Tabela sem chave primaria: NOPK");
   EXPECT_EQ(LFailure("t"), "Tabela inexistente ou sem campos gravaveis: t");
   EXPECT_EQ(LFailure("T2"), "Tabela inexistente ou sem campos gravaveis: T2");
+  // Longer than any name Firebird 3 holds (31 bytes), as a root table and as a relation.
+  const QString LLong = "TABELA_COM_NOME_LONGO_DEMAIS_32B";
+  EXPECT_EQ(LFailure(LLong), "Tabela inexistente ou sem campos gravaveis: " + LLong.toStdString());
+  EXPECT_EQ(LFailure(QString::fromUtf8("ÉÉÉÉÉÉÉÉÉÉÉÉÉÉÉÉ")),
+            "Tabela inexistente ou sem campos gravaveis: " + std::string("ÉÉÉÉÉÉÉÉÉÉÉÉÉÉÉÉ"));
+  for (const bool LCache : {true, false}) {
+    auto LExporter = Exporter();
+    LExporter->Table("T")->IncludeChildren(LLong, "ID", "ID")->Key("ID", TValue::Integer(1));
+    LExporter->SetRunCache(LCache);
+    EXPECT_EQ(ErrorOf([&] { LExporter->Generate(); }), "Tabela inexistente ou sem campos gravaveis: " + LLong.toStdString());
+  }
 }
 
 TEST_F(ExporterTest, CommentLinesEscapeLineBreaksAndTabs) {

@@ -6,6 +6,7 @@
 #include "Corvane.Literals.h"
 #include "TestDatabase.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cfloat>
 #include <cmath>
@@ -222,4 +223,61 @@ TEST(FidelityTest, RandomFloatsReplayBitForBit) {
   EXPECT_EQ(LDifferent, 0);
   std::printf("[ floats   ] %d doubles and %d floats replayed, %d in the exact form, %d bits differ\n",
               CColumns * CRows, CColumns * CRows, LExact, LDifferent);
+}
+
+// Firebird lets a DOUBLE PRECISION or FLOAT column reference an INTEGER or NUMERIC key; the
+// walk must find rows across the two kinds as the server compares them, and a float that no
+// value of the other type equals finds nothing.
+TEST(FidelityTest, KeysOfFloatAndExactColumnsFindEachOther) {
+  const char* const LSchema = R"SQL(
+CREATE TABLE P (ID INTEGER NOT NULL PRIMARY KEY);
+CREATE TABLE PN (ID NUMERIC(9,2) NOT NULL PRIMARY KEY);
+CREATE TABLE C (ID INTEGER NOT NULL PRIMARY KEY, D DOUBLE PRECISION, DN DOUBLE PRECISION, F FLOAT, K DOUBLE PRECISION,
+  CONSTRAINT FK_C_P FOREIGN KEY (D) REFERENCES P (ID), CONSTRAINT FK_C_PN FOREIGN KEY (DN) REFERENCES PN (ID),
+  CONSTRAINT FK_C_PF FOREIGN KEY (F) REFERENCES P (ID));
+CREATE TABLE R (ID INTEGER NOT NULL PRIMARY KEY, PI INTEGER, PF FLOAT, PN NUMERIC(9,2));
+)SQL";
+  TTestDatabase LSource("float-keys", QString(LSchema) + "COMMIT;\n" + R"SQL(
+INSERT INTO P VALUES (7);
+INSERT INTO P VALUES (8);
+INSERT INTO PN VALUES (1.10);
+INSERT INTO C VALUES (1, 7, 1.1, 8, 7);
+INSERT INTO C VALUES (2, NULL, NULL, NULL, 7.5);
+INSERT INTO C VALUES (3, NULL, NULL, NULL, 0.1);
+INSERT INTO C VALUES (4, NULL, NULL, NULL, 1.1);
+INSERT INTO R VALUES (1, 7, 7, NULL);
+INSERT INTO R VALUES (2, 8, 0.1, NULL);
+INSERT INTO R VALUES (3, NULL, NULL, 1.10);
+)SQL");
+  // Root row, the rows it must bring, in any order of the walk.
+  const std::pair<int, QStringList> LCases[] = {{1, {"C | ID=1", "P | ID=7", "PN | ID=1.1", "P | ID=8", "R | ID=1"}},
+                                                {2, {"C | ID=2"}},
+                                                {3, {"C | ID=3"}},
+                                                {4, {"C | ID=4", "R | ID=3"}}};
+  QTemporaryDir LDir;
+  for (const bool LCache : {true, false}) {
+    for (const auto& [LId, LRows] : LCases) {
+      SCOPED_TRACE("C " + std::to_string(LId) + (LCache ? " with the run cache" : " without the run cache"));
+      auto LConnection = LSource.Connect("UTF8");
+      auto LExporter = TSliceExporter::Create(LConnection.get());
+      LExporter->Table("C")
+          ->IncludeRelated("C", "R", "PI", "K", "")
+          ->IncludeRelated("C", "R", "PF", "K", "")
+          ->IncludeRelated("C", "R", "PN", "K", "")
+          ->Key("ID", TValue::Integer(LId));
+      LExporter->SetRunCache(LCache);
+      const QString LFile = LDir.filePath("c.sql");
+      ASSERT_NO_THROW(LExporter->SaveToFile(LFile));
+      QStringList LWritten;
+      for (const QString& LLine : QString::fromUtf8(ReadFileBytes(LFile)).split("\r\n"))
+        if (QRegularExpression("^-- \\w+ \\| ID=[0-9.]+$").match(LLine).hasMatch()) LWritten << LLine.mid(3);
+      QStringList LExpected = LRows;
+      LWritten.sort();
+      LExpected.sort();
+      EXPECT_EQ(LWritten, LExpected);
+      TTestDatabase LTarget("float-keys-target", LSchema);
+      const TIsqlResult LReplay = LTarget.Replay(LFile);
+      EXPECT_EQ(LReplay.ExitCode, 0) << LReplay.Errors.toStdString();
+    }
+  }
 }
