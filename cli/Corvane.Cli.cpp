@@ -4,6 +4,7 @@
 #include "Corvane.Errors.h"
 #include "Corvane.ExportTask.h"
 #include "Corvane.Exporter.h"
+#include "Corvane.Literals.h"
 #include "Corvane.Replayer.h"
 #include "Corvane.Scenario.NFSe.h"
 #include "Corvane.Scenario.NotaFiscal.h"
@@ -69,6 +70,7 @@ private:
 
 struct TRelated {
   QString Parent, Child, ForeignKeys, ParentKeys, Filter;
+  QString Text;  // as given, for messages
 };
 
 struct TCommand {
@@ -157,7 +159,7 @@ TCommand ParseArguments(const QStringList& aArguments) {
       if (LParts.size() < 4)
         throw TUsageError("--related espera PARENT:CHILD:FK_COLUMNS:PARENT_COLUMNS[:FILTER]: " + LValue);
       const QString LFilter = LStart < 0 ? QString() : LValue.mid(LStart);
-      LCommand.Related.append({LParts[0], LParts[1], LParts[2], LParts[3], LFilter});
+      LCommand.Related.append({LParts[0], LParts[1], LParts[2], LParts[3], LFilter, LValue});
     } else if (LIsExport && LName == "--no-dependencies" && !LHasInline) {
       LCommand.Dependencies = false;
     } else if (LIsExport && LName == "--defer-cycles" && !LHasInline) {
@@ -184,6 +186,60 @@ std::optional<qint64> ParseNFSID(const QString& aText) {
   const qint64 LValue = TrimBlanks(aText).toLongLong(&LOk, 10);
   if (!LOk || LValue <= 0) return std::nullopt;
   return LValue;
+}
+
+// The exporter walks a relation only from rows of its PARENT table reached as root or child
+// rows: a relation that no chain from the root table reaches would be left out silently.
+void CheckRelationsReachable(const TCommand& aCommand) {
+  QStringList LReached{aCommand.Table.trimmed()};
+  QList<TRelated> LWaiting = aCommand.Related;
+  for (bool LGrown = true; LGrown;) {
+    LGrown = false;
+    for (qsizetype I = 0; I < LWaiting.size();) {
+      if (LReached.contains(LWaiting[I].Parent)) {  // exact, as the exporter compares
+        LReached << LWaiting[I].Child;
+        LWaiting.removeAt(I);
+        LGrown = true;
+      } else {
+        ++I;
+      }
+    }
+  }
+  if (!LWaiting.isEmpty())
+    throw TUsageError("--related " + LWaiting.first().Text + " nunca seria percorrido: PARENT " + LWaiting.first().Parent +
+                      " nao e a tabela de --table nem o CHILD de outro --related (maiusculas e minusculas contam)");
+}
+
+// The --key texts as values of their columns' types, so that a date or a number is compared
+// as one. When the server cannot describe the columns the texts stay texts, and the export
+// reports what is wrong as it does for any key.
+QList<TValue> KeyValues(TDbConnection& aConnection, const QString& aTable, const QList<QPair<QString, QString>>& aKeys) {
+  QList<TValue> LValues;
+  for (const auto& LKey : aKeys) LValues << TValue::Text(LKey.second);
+  QList<TValueKind> LKinds;
+  try {
+    QString LColumns;
+    for (const auto& LKey : aKeys) LColumns += (LColumns.isEmpty() ? "" : ", ") + TSqlLiterals::QuoteName(LKey.first);
+    aConnection.StartTransaction();
+    {
+      TDbQuery LQuery(aConnection);
+      LQuery.SetSQL("SELECT " + LColumns + " FROM " + TSqlLiterals::QuoteName(aTable) + " WHERE 1 = 0");
+      LQuery.Open();
+      for (int I = 0; I < LQuery.FieldCount(); ++I) LKinds << LQuery.Field(I).Kind();
+    }
+    aConnection.Rollback();
+  } catch (const TCorvaneError&) {
+    try {
+      aConnection.Rollback();
+    } catch (const TCorvaneError&) {
+    }
+    return LValues;
+  }
+  for (qsizetype I = 0; I < aKeys.size() && I < LKinds.size(); ++I)
+    if (!ValueFromText(aKeys[I].second, LKinds[I], LValues[I]))
+      throw TCorvaneError("Valor invalido para a chave " + aKeys[I].first + ": " + aKeys[I].second + " (esperado " +
+                          ValueTextForm(LKinds[I]) + ").");
+  return LValues;
 }
 
 // One export as the background task runs it: a connection of its own from the parameter list,
@@ -383,11 +439,13 @@ int Run(const QStringList& aArguments) {
   RequirePositional(LCommand, 0, "");
   if (LCommand.Table.isEmpty()) throw TUsageError("informe a tabela com --table");
   if (LCommand.Keys.isEmpty()) throw TUsageError("informe ao menos um --key COLUMN=VALUE");
+  CheckRelationsReachable(LCommand);
   if (!LCommand.Quiet) Log("Iniciando " + LCommand.Table + ". Aguarde...");
   return RunExport(LCommand, [LCommand](TDbConnection* aConnection) {
     ISliceExporterPtr LExporter = TSliceExporter::New(aConnection);
     LExporter->Table(LCommand.Table);
-    for (const auto& LKey : LCommand.Keys) LExporter->Key(LKey.first, TValue::Text(LKey.second));
+    const QList<TValue> LValues = KeyValues(*aConnection, LCommand.Table.trimmed(), LCommand.Keys);
+    for (qsizetype I = 0; I < LCommand.Keys.size(); ++I) LExporter->Key(LCommand.Keys[I].first, LValues[I]);
     for (const TRelated& LRelated : LCommand.Related)
       LExporter->IncludeRelated(LRelated.Parent, LRelated.Child, LRelated.ForeignKeys, LRelated.ParentKeys,
                                 LRelated.Filter);

@@ -2,9 +2,13 @@
 
 #include "Corvane.Errors.h"
 
+#include <QDate>
+#include <QRegularExpression>
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace Corvane {
 
@@ -245,6 +249,136 @@ bool TValue::operator==(const TValue& aOther) const {
     case TValueKind::vkBytes: return FBytes == aOther.FBytes;
   }
   return false;
+}
+
+namespace {
+
+// An optional "-", digits, and with aFraction an optional "." and more digits: the unscaled
+// integer and the number of fraction digits.
+bool ParseExact(const QString& aText, bool aFraction, std::int64_t& aUnscaled, int& aScale) {
+  static const QRegularExpression LInteger(QStringLiteral("^([-+]?)([0-9]+)$"));
+  static const QRegularExpression LDecimal(QStringLiteral("^([-+]?)([0-9]*)(?:\\.([0-9]*))?$"));
+  const QRegularExpressionMatch LMatch = (aFraction ? LDecimal : LInteger).match(aText);
+  if (!LMatch.hasMatch()) return false;
+  const QString LDigits = LMatch.captured(2) + LMatch.captured(3);
+  if (LDigits.isEmpty() || LMatch.captured(3).size() > 18) return false;
+  aScale = int(LMatch.captured(3).size());
+  // Accumulated negatively, so that the smallest 64-bit value fits.
+  std::int64_t LValue = 0;
+  for (const QChar LDigit : LDigits)
+    if (__builtin_mul_overflow(LValue, 10, &LValue) || __builtin_sub_overflow(LValue, LDigit.unicode() - u'0', &LValue))
+      return false;
+  if (LMatch.captured(1) != QLatin1String("-")) {
+    if (LValue == std::numeric_limits<std::int64_t>::min()) return false;
+    LValue = -LValue;
+  }
+  aUnscaled = LValue;
+  return true;
+}
+
+bool ParseTime(const QString& aText, TTime& aTime) {
+  static const QRegularExpression LPattern(QStringLiteral("^([0-9]{2}):([0-9]{2}):([0-9]{2})(?:\\.([0-9]{1,3}))?$"));
+  const QRegularExpressionMatch LMatch = LPattern.match(aText);
+  if (!LMatch.hasMatch()) return false;
+  aTime = TTime{LMatch.captured(1).toInt(), LMatch.captured(2).toInt(), LMatch.captured(3).toInt(),
+                LMatch.captured(4).leftJustified(3, QLatin1Char('0')).toInt()};
+  return aTime.Hour <= 23 && aTime.Minute <= 59 && aTime.Second <= 59;
+}
+
+bool ParseDate(const QString& aText, TDate& aDate) {
+  static const QRegularExpression LPattern(QStringLiteral("^([0-9]{4})-([0-9]{2})-([0-9]{2})$"));
+  const QRegularExpressionMatch LMatch = LPattern.match(aText);
+  if (!LMatch.hasMatch()) return false;
+  aDate = TDate{LMatch.captured(1).toInt(), LMatch.captured(2).toInt(), LMatch.captured(3).toInt()};
+  return aDate.Year >= 1 && QDate(aDate.Year, aDate.Month, aDate.Day).isValid();
+}
+
+}  // namespace
+
+bool ValueFromText(const QString& aText, TValueKind aKind, TValue& aValue) {
+  const QString LText = TrimBlanks(aText);
+  switch (aKind) {
+    case TValueKind::vkInteger:
+    case TValueKind::vkDecimal: {
+      std::int64_t LUnscaled = 0;
+      int LScale = 0;
+      if (!ParseExact(LText, true, LUnscaled, LScale)) return false;
+      // An integer may be written with a fraction of zeros ("7.00").
+      while (aKind == TValueKind::vkInteger && LScale > 0 && LUnscaled % 10 == 0) {
+        LUnscaled /= 10;
+        --LScale;
+      }
+      if (aKind == TValueKind::vkInteger && LScale > 0) return false;
+      aValue = LScale == 0 ? TValue::Integer(LUnscaled) : TValue::Decimal(LUnscaled, LScale);
+      return true;
+    }
+    case TValueKind::vkFloat: {
+      static const QRegularExpression LPattern(QStringLiteral("^[-+]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][-+]?[0-9]+)?$"));
+      if (!LPattern.match(LText).hasMatch()) return false;
+      const QByteArray LBytes = LText.toLatin1().mid(LText.startsWith(u'+') ? 1 : 0);
+      double LNumber = 0;
+      const auto LResult = std::from_chars(LBytes.constData(), LBytes.constData() + LBytes.size(), LNumber);
+      if (LResult.ec != std::errc() || LResult.ptr != LBytes.constData() + LBytes.size() || !std::isfinite(LNumber))
+        return false;
+      aValue = TValue::Float(LNumber);
+      return true;
+    }
+    case TValueKind::vkDate: {
+      TDate LDate;
+      if (!ParseDate(LText, LDate)) return false;
+      aValue = TValue::Date(LDate);
+      return true;
+    }
+    case TValueKind::vkTime: {
+      TTime LTime;
+      if (!ParseTime(LText, LTime)) return false;
+      aValue = TValue::Time(LTime);
+      return true;
+    }
+    case TValueKind::vkTimestamp: {
+      TTimestamp LStamp;
+      if (LText.size() < 11 || (LText[10] != u' ' && LText[10] != u'T') || !ParseDate(LText.left(10), LStamp.Date) ||
+          !ParseTime(LText.mid(11), LStamp.Time))
+        return false;
+      aValue = TValue::Timestamp(LStamp);
+      return true;
+    }
+    case TValueKind::vkBoolean:
+      if (LText.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) {
+        aValue = TValue::Boolean(true);
+        return true;
+      }
+      if (LText.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) {
+        aValue = TValue::Boolean(false);
+        return true;
+      }
+      return false;
+    case TValueKind::vkBytes: {
+      static const QRegularExpression LPattern(QStringLiteral("^([0-9A-Fa-f]{2})*$"));
+      if (!LPattern.match(LText).hasMatch()) return false;
+      aValue = TValue::Bytes(QByteArray::fromHex(LText.toLatin1()));
+      return true;
+    }
+    case TValueKind::vkText:
+    case TValueKind::vkTextBlob: aValue = TValue::Text(aText); return true;
+  }
+  return false;
+}
+
+QString ValueTextForm(TValueKind aKind) {
+  switch (aKind) {
+    case TValueKind::vkInteger: return QStringLiteral("numero inteiro, ex.: -12");
+    case TValueKind::vkDecimal: return QStringLiteral("numero com ponto decimal, ex.: -12.50");
+    case TValueKind::vkFloat: return QStringLiteral("numero com ponto decimal, ex.: -12.5 ou 1.5E-3");
+    case TValueKind::vkDate: return QStringLiteral("data AAAA-MM-DD, ex.: 2024-01-31");
+    case TValueKind::vkTime: return QStringLiteral("hora HH:MM:SS[.mmm], ex.: 13:45:00");
+    case TValueKind::vkTimestamp: return QStringLiteral("data e hora AAAA-MM-DD HH:MM:SS[.mmm], ex.: 2024-01-31 13:45:00");
+    case TValueKind::vkBoolean: return QStringLiteral("true ou false");
+    case TValueKind::vkBytes: return QStringLiteral("bytes em hexadecimal, ex.: 0AFF");
+    case TValueKind::vkText:
+    case TValueKind::vkTextBlob: return QStringLiteral("texto");
+  }
+  return QString();
 }
 
 }  // namespace Corvane

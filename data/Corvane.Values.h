@@ -118,6 +118,15 @@ private:
 void AppendIsoDate(QString& aOut, const TDate& aDate);
 void AppendIsoTime(QString& aOut, const TTime& aTime);
 
+// The value of aText as a value of aKind, written as a person types it: integers and
+// decimals with a dot ("-12.50"), floats also with an exponent ("1.5E-3"), ISO dates
+// ("2024-01-31"), times ("13:45:00", ".mmm" optional), timestamps (date, a blank or T, time),
+// true or false, bytes as hexadecimal digits; text as it is. Blanks around are ignored but in
+// text. False when aText does not have that form.
+bool ValueFromText(const QString& aText, TValueKind aKind, TValue& aValue);
+// The form ValueFromText expects for aKind, for messages.
+QString ValueTextForm(TValueKind aKind);
+
 // aText without the blanks and control characters (up to U+0020) at both ends.
 QString TrimBlanks(const QString& aText);
 

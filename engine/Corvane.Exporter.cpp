@@ -1083,8 +1083,15 @@ void TSliceExporter::SaveToFile(const QString& aFileName) {
   LFile.setDirectWriteFallback(false);
   // Unbuffered: a write that Qt buffered would fail only when commit() flushes it, and
   // commit() does not notice that failure; it would replace the target with a truncated file.
-  if (!LFile.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+  if (!LFile.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    // The temporary file is made in the target's folder: when the folder is there and the
+    // target could be replaced, it is the folder that refused.
+    const QFileInfo LTarget(aFileName);
+    const QString LFolder = LTarget.absolutePath();
+    if (QFileInfo(LFolder).isDir() && (!LTarget.exists() || LTarget.isWritable()))
+      throw TCorvaneError("Nao foi possivel criar o arquivo temporario na pasta " + LFolder + ": " + LFile.errorString());
     throw TCorvaneError("Nao foi possivel criar o arquivo " + aFileName + ": " + LFile.errorString());
+  }
   const auto LFail = [&LFile, &aFileName]() {
     const QString LError = LFile.errorString();
     LFile.cancelWriting();

@@ -1,9 +1,10 @@
 // Values that must reach the target exactly as the source holds them, replayed by the real
 // client: text of CHARACTER SET NONE under every connection set, and floating-point values
-// bit for bit.
+// bit for bit; keys of every type followed by the walk and chosen on the command line.
 #include "Corvane.Errors.h"
 #include "Corvane.Exporter.h"
 #include "Corvane.Literals.h"
+#include "ExportObservation.h"
 #include "TestDatabase.h"
 
 #include <QRegularExpression>
@@ -279,5 +280,78 @@ INSERT INTO R VALUES (3, NULL, NULL, 1.10);
       const TIsqlResult LReplay = LTarget.Replay(LFile);
       EXPECT_EQ(LReplay.ExitCode, 0) << LReplay.Errors.toStdString();
     }
+  }
+}
+
+// corvane-cli export --key: the text becomes a value of the key column's type; a text of the
+// wrong form is refused naming the column and the form, and a relation that no chain from the
+// root table reaches is refused before connecting.
+TEST(FidelityTest, CommandLineKeysOfEveryTypeChooseTheirRow) {
+  TTestDatabase LDatabase("cli-keys", R"SQL(
+CREATE TABLE K (ID INTEGER NOT NULL PRIMARY KEY, DT DATE, TM TIME, TS TIMESTAMP, DP DOUBLE PRECISION, FL FLOAT,
+  NM NUMERIC(9,2), OC CHAR(2) CHARACTER SET OCTETS, TX VARCHAR(10));
+CREATE TABLE KC (ID INTEGER NOT NULL PRIMARY KEY, K_ID INTEGER);
+CREATE TABLE KB (B BOOLEAN NOT NULL PRIMARY KEY);
+COMMIT;
+INSERT INTO K VALUES (1, '2024-01-31', '13:45:00.5', '2024-01-31 13:45:00.123', 0.1, 0.1, 12.5, x'0AFF', 'um');
+INSERT INTO K VALUES (2, '2024-02-01', '13:45:01', '2024-01-31 13:45:00', -1.5E-3, 2.5, -0.01, x'0000', 'dois');
+INSERT INTO KC VALUES (10, 1);
+INSERT INTO KB VALUES (TRUE);
+)SQL");
+  QTemporaryDir LFolder;
+  const QString LConfig = LFolder.filePath("config.ini");
+  WriteFileBytes(LConfig, QString("[Firebird]\nUserName=%1\nPassword=%2\nCharacterSet=UTF8\n[BANCO]\nCAMINHO=%3\n")
+                              .arg(ServerUser(), ServerPassword(), LDatabase.Path())
+                              .toUtf8());
+  const QString LFile = LFolder.filePath("k.sql");
+  const auto LExport = [&](const QStringList& aKeys, const QStringList& aMore = {}, const QString& aTable = "K") {
+    QStringList LArguments{"export", "--table", aTable};
+    for (const QString& LKey : aKeys) LArguments << "--key" << LKey;
+    QFile::remove(LFile);
+    return RunCliProgram(LArguments + aMore + QStringList{"-o", LFile, "--config", LConfig, "--quiet"});
+  };
+  const std::pair<const char*, const char*> LFound[] = {
+      {"DT=2024-01-31", "K | ID=1"},        {"TM=13:45:00.500", "K | ID=1"},    {"TM=13:45:01", "K | ID=2"},
+      {"TS=2024-01-31 13:45:00.123", "K | ID=1"}, {"TS=2024-01-31T13:45:00", "K | ID=2"},
+      {"DP=0.1", "K | ID=1"},               {"DP=-1.5E-3", "K | ID=2"},         {"FL=0.1", "K | ID=1"},
+      {"FL=2.5", "K | ID=2"},               {"NM=12.50", "K | ID=1"},           {"NM=-0.01", "K | ID=2"},
+      {"OC=0aff", "K | ID=1"},
+      {"TX=dois", "K | ID=2"},              {"ID= 2 ", "K | ID=2"},             {"ID=1.00", "K | ID=1"}};
+  for (const auto& [LKey, LRow] : LFound) {
+    const TCliRun LRun = LExport({LKey});
+    EXPECT_EQ(LRun.ExitCode, 0) << LKey << ": " << LRun.Err.toStdString();
+    EXPECT_TRUE(QString::fromUtf8(ReadFileBytes(LFile)).contains(QString("\r\n-- ") + LRow + "\r\n")) << LKey;
+  }
+  const TCliRun LTwo = LExport({"DT=2024-01-31", "NM=12.5"}, {"--related", "K:KC:K_ID:ID"});
+  EXPECT_EQ(LTwo.ExitCode, 0) << LTwo.Err.toStdString();
+  EXPECT_TRUE(QString::fromUtf8(ReadFileBytes(LFile)).contains("-- Registros exportados: 2\r\n"));
+
+  const std::pair<const char*, const char*> LRefused[] = {
+      {"DT=31/01/2024", "DT: 31/01/2024 (esperado data AAAA-MM-DD, ex.: 2024-01-31)."},
+      {"DT=2024-02-30", "DT: 2024-02-30 (esperado data AAAA-MM-DD"},
+      {"TM=25:00:00", "TM: 25:00:00 (esperado hora HH:MM:SS[.mmm]"},
+      {"TS=2024-01-31", "TS: 2024-01-31 (esperado data e hora"},
+      {"DP=0,1", "DP: 0,1 (esperado numero com ponto decimal"},
+      {"NM=12,5", "NM: 12,5 (esperado numero com ponto decimal"},
+      {"ID=1.5", "ID: 1.5 (esperado numero inteiro"},
+      {"OC=0A F", "OC: 0A F (esperado bytes em hexadecimal"}};
+  for (const auto& [LKey, LMessage] : LRefused) {
+    const TCliRun LRun = LExport({LKey});
+    EXPECT_EQ(LRun.ExitCode, 1) << LKey;
+    EXPECT_TRUE(LRun.Err.startsWith(QString("ERRO: Valor invalido para a chave ") + LMessage)) << LRun.Err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(LFile)) << LKey;
+  }
+  // A BOOLEAN key finds its row, which has no literal.
+  EXPECT_EQ(LExport({"B=true"}, {}, "KB").Err, "ERRO: Tipo nao suportado no campo B\n");
+  EXPECT_EQ(LExport({"B=FALSE"}, {}, "KB").Err, "ERRO: Registro nao encontrado em KB.\n");
+  EXPECT_EQ(LExport({"B=sim"}, {}, "KB").Err, "ERRO: Valor invalido para a chave B: sim (esperado true ou false).\n");
+  // A table or column the server does not know fails as before, with the server's words.
+  EXPECT_EQ(LExport({"NADA=1"}).ExitCode, 1);
+
+  for (const char* LRelated : {"k:KC:K_ID:ID", "KX:KY:A:B"}) {
+    const TCliRun LRun = LExport({"ID=1"}, {"--related", "K:KC:K_ID:ID", "--related", LRelated});
+    EXPECT_EQ(LRun.ExitCode, 2) << LRelated;
+    EXPECT_TRUE(LRun.Err.startsWith(QString("corvane-cli: --related ") + LRelated + " nunca seria percorrido"))
+        << LRun.Err.toStdString();
   }
 }
