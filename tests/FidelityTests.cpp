@@ -97,6 +97,9 @@ TEST(FidelityTest, NoneTextReachesTheTargetAsItsBytesUnderEveryConnectionSet) {
       ASSERT_TRUE(LReplay.Errors.trimmed().isEmpty()) << LReplay.Errors.toStdString();
       for (const auto& [LTable, LSelect] : CNoneTables)
         EXPECT_EQ(NoneRows(LTarget, LSelect), NoneRows(LSource, LSelect)) << LTable;
+      // Again: every statement matches its row by the NONE key, as written.
+      const TIsqlResult LAgain = LTarget.Replay(LFile);
+      EXPECT_TRUE(LAgain.ExitCode == 0 && LAgain.Errors.trimmed().isEmpty()) << LAgain.Errors.toStdString();
     }
   }
   // Text the connection set writes back unchanged keeps its introduced form; other bytes go bare.
