@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -13,8 +14,9 @@ namespace Corvane {
 
 namespace {
 
-constexpr int CWindow = 256;  // records read, previewed and written together
+constexpr int CWindow = 2048;  // records read, previewed and written together
 constexpr int CBatch = 64;    // keys looked up by one query
+constexpr std::size_t CChunk = 16;  // records written by one statement
 
 // Firebird's type codes in RDB$FIELDS.RDB$FIELD_TYPE.
 enum : int {
@@ -165,40 +167,42 @@ private:
   QHash<QString, std::vector<TValue>> ReadRows(TShape& aShape, const std::vector<const TPending*>& aRecords);
   QHash<QString, std::vector<TValue>> ReadWindow(const std::vector<TPending>& aWindow);
   void Write(const TPending& aRecord);
+  void WriteChunk(const std::vector<TPending>& aWindow, std::size_t aStart, std::size_t aEnd);
   [[noreturn]] void RecordFailure(const TPending& aRecord, const QString& aMessage);
 
   TDbConnection& FConnection;
   const TSliceReplayer::TProgress& FProgress;
   std::vector<TShape> FShapes;
-  std::vector<int> FRecordShapes;
-  QHash<QString, int> FShapeIndex;
   QHash<QString, QHash<QString, TTargetColumn>> FTargetColumns;  // by table, then column
+  struct TBlock {
+    std::unique_ptr<TDbQuery> Query;
+    bool Usable = true;
+    bool Worked = false;
+  };
+  std::map<QString, TBlock> FBlocks;  // by the shapes of their records
   TReplayResult FResult;
 };
 
 void TReplayRun::CollectShapes(const TSliceScript& aScript) {
-  FRecordShapes.resize(std::size_t(aScript.Count()));
   QHash<QString, int> LTables;
+  for (int I = 0; I < aScript.ShapeCount(); ++I) {
+    const TScriptShape& LScriptShape = aScript.Shape(I);
+    TShape LShape;
+    LShape.Table = LScriptShape.Table;
+    LShape.Columns = LScriptShape.Columns;
+    LShape.Matching = LScriptShape.Matching;
+    for (const QString& LColumn : LShape.Matching) LShape.KeyColumns.push_back(int(LShape.Columns.indexOf(LColumn)));
+    FShapes.push_back(std::move(LShape));
+  }
+  // Tables in order of their first record.
   for (int I = 0; I < aScript.Count(); ++I) {
-    const TScriptRecord LRecord = aScript.Record(I);
-    const QString LKey = LRecord.Table + QChar(0) + LRecord.Columns.join(QChar(0)) + QChar(1) +
-                         LRecord.Matching.join(QChar(0));
-    auto LFound = FShapeIndex.constFind(LKey);
-    if (LFound == FShapeIndex.constEnd()) {
-      TShape LShape;
-      LShape.Table = LRecord.Table;
-      LShape.Columns = LRecord.Columns;
-      LShape.Matching = LRecord.Matching;
-      for (const QString& LColumn : LRecord.Matching) LShape.KeyColumns.push_back(int(LRecord.Columns.indexOf(LColumn)));
-      if (!LTables.contains(LRecord.Table)) {
-        LTables.insert(LRecord.Table, int(FResult.Tables.size()));
-        FResult.Tables.append(TReplayTable{LRecord.Table, 0, 0, 0, {}});
-      }
-      LShape.TableIndex = LTables.value(LRecord.Table);
-      FShapes.push_back(std::move(LShape));
-      LFound = FShapeIndex.insert(LKey, int(FShapes.size()) - 1);
+    TShape& LShape = FShapes[std::size_t(aScript.ShapeOf(I))];
+    auto LFound = LTables.constFind(LShape.Table);
+    if (LFound == LTables.constEnd()) {
+      LFound = LTables.insert(LShape.Table, int(FResult.Tables.size()));
+      FResult.Tables.append(TReplayTable{LShape.Table, 0, 0, 0, {}});
     }
-    FRecordShapes[std::size_t(I)] = *LFound;
+    LShape.TableIndex = *LFound;
   }
 }
 
@@ -271,7 +275,7 @@ TPending TReplayRun::Pending(const TSliceScript& aScript, int aIndex) {
   TScriptRecord LRecord = aScript.Record(aIndex);
   TPending LPending;
   LPending.Index = aIndex;
-  LPending.Shape = FRecordShapes[std::size_t(aIndex)];
+  LPending.Shape = aScript.ShapeOf(aIndex);
   LPending.Description = LRecord.Description;
   const TShape& LShape = FShapes[std::size_t(LPending.Shape)];
   LPending.Values.reserve(LRecord.Values.size());
@@ -296,18 +300,32 @@ QHash<QString, std::vector<TValue>> TReplayRun::ReadRows(TShape& aShape, const s
       LCondition = TSqlLiterals::QuoteName(aShape.Matching[0]) + QLatin1String(" IN (");
       for (int I = 0; I < CBatch; ++I) LCondition += (I ? QLatin1String(", :K") : QLatin1String(":K")) + QString::number(I);
       LCondition += QLatin1Char(')');
+      aShape.Read = std::make_unique<TDbQuery>(FConnection);
+      aShape.Read->SetSQL("SELECT " + LNames.join(QLatin1String(", ")) + " FROM " +
+                          TSqlLiterals::QuoteName(aShape.Table) + " WHERE " + LCondition);
     } else {
+      // A list of OR-ed conditions lets the optimizer pick an index on the first key column
+      // alone, which may hold every row of the document; joining a list of the keys lets
+      // each key find its row through the whole key.
+      const QString LTable = TSqlLiterals::QuoteName(aShape.Table);
+      QString LKeyRows;
       for (int I = 0; I < CBatch; ++I) {
-        LCondition += I ? QLatin1String(" OR (") : QLatin1String("(");
+        LKeyRows += I ? QLatin1String(" UNION ALL SELECT ") : QLatin1String("SELECT ");
         for (int J = 0; J < LKeys; ++J)
-          LCondition += (J ? QLatin1String(" AND ") : QLatin1String("")) + TSqlLiterals::QuoteName(aShape.Matching[J]) +
-                        QLatin1String(" = :K") + QString::number(I) + QLatin1Char('_') + QString::number(J);
-        LCondition += QLatin1Char(')');
+          LKeyRows += (J ? QLatin1String(", CAST(:K") : QLatin1String("CAST(:K")) + QString::number(I) + QLatin1Char('_') +
+                      QString::number(J) + QLatin1String(" AS TYPE OF COLUMN ") + LTable + QLatin1Char('.') +
+                      TSqlLiterals::QuoteName(aShape.Matching[J]) + QLatin1String(") AS \"K$") + QString::number(J) +
+                      QLatin1Char('"');
+        LKeyRows += QLatin1String(" FROM RDB$DATABASE");
       }
+      QStringList LJoin;
+      for (int J = 0; J < LKeys; ++J)
+        LJoin << "\"R$\"." + TSqlLiterals::QuoteName(aShape.Matching[J]) + " = \"K$\".\"K$" + QString::number(J) + "\"";
+      for (QString& LName : LNames) LName.prepend(QLatin1String("\"R$\"."));
+      aShape.Read = std::make_unique<TDbQuery>(FConnection);
+      aShape.Read->SetSQL("SELECT " + LNames.join(QLatin1String(", ")) + " FROM (" + LKeyRows + ") \"K$\" JOIN " +
+                          LTable + " \"R$\" ON " + LJoin.join(QLatin1String(" AND ")));
     }
-    aShape.Read = std::make_unique<TDbQuery>(FConnection);
-    aShape.Read->SetSQL("SELECT " + LNames.join(QLatin1String(", ")) + " FROM " + TSqlLiterals::QuoteName(aShape.Table) +
-                        " WHERE " + LCondition);
   }
   TDbQuery& LQuery = *aShape.Read;
   const int LColumns = int(aShape.Columns.size());
@@ -336,6 +354,62 @@ QHash<QString, std::vector<TValue>> TReplayRun::ReadWindow(const std::vector<TPe
   QHash<QString, std::vector<TValue>> LRows;
   for (const auto& [LShape, LRecords] : LByShape) LRows.insert(ReadRows(FShapes[std::size_t(LShape)], LRecords));
   return LRows;
+}
+
+// Consecutive records written by one statement: an EXECUTE BLOCK holding their statements,
+// with their values as its parameters, one per shape sequence and kept for the run. The
+// server then runs them without a round trip each. A block that fails has changed nothing
+// (a statement is undone whole); its records are then written one by one, so that a failing
+// record is named as when written alone.
+void TReplayRun::WriteChunk(const std::vector<TPending>& aWindow, std::size_t aStart, std::size_t aEnd) {
+  if (aEnd - aStart == 1) {
+    Write(aWindow[aStart]);
+    return;
+  }
+  QString LSignature;
+  for (std::size_t I = aStart; I < aEnd; ++I) LSignature += QString::number(aWindow[I].Shape) + QLatin1Char(',');
+  auto LFound = FBlocks.find(LSignature);
+  if (LFound == FBlocks.end()) {
+    QString LParams, LBody;
+    int LParam = 0;
+    for (std::size_t I = aStart; I < aEnd; ++I) {
+      const TShape& LShape = FShapes[std::size_t(aWindow[I].Shape)];
+      const QString LTable = TSqlLiterals::QuoteName(LShape.Table);
+      QStringList LNames, LValues, LKeys;
+      for (const QString& LColumn : LShape.Columns) {
+        const QString LName = TSqlLiterals::QuoteName(LColumn);
+        const QString LVariable = "\"V$" + QString::number(LParam) + "\"";
+        LParams += (LParam ? QLatin1String(", ") : QLatin1String("")) + LVariable + " TYPE OF COLUMN " + LTable + "." +
+                   LName + " = :P" + QString::number(LParam);
+        LNames << LName;
+        LValues << ":" + LVariable;
+        ++LParam;
+      }
+      for (const QString& LKey : LShape.Matching) LKeys << TSqlLiterals::QuoteName(LKey);
+      LBody += "UPDATE OR INSERT INTO " + LTable + " (" + LNames.join(QLatin1String(", ")) + ") VALUES (" +
+               LValues.join(QLatin1String(", ")) + ") MATCHING (" + LKeys.join(QLatin1String(", ")) + ");\n";
+    }
+    TBlock LBlock;
+    LBlock.Query = std::make_unique<TDbQuery>(FConnection);
+    LBlock.Query->SetSQL("EXECUTE BLOCK (" + LParams + ") AS BEGIN\n" + LBody + "END");
+    LFound = FBlocks.emplace(LSignature, std::move(LBlock)).first;
+  }
+  TBlock& LBlock = LFound->second;
+  if (LBlock.Usable) {
+    try {
+      int LParam = 0;
+      for (std::size_t I = aStart; I < aEnd; ++I)
+        for (const TValue& LValue : aWindow[I].Values) LBlock.Query->SetParam(LParam++, LValue);
+      LBlock.Query->Open();
+      LBlock.Query->Close();
+      LBlock.Worked = true;
+      return;
+    } catch (const TCorvaneError&) {
+      // A block the server never took (too large, say) is not tried again.
+      if (!LBlock.Worked) LBlock.Usable = false;
+    }
+  }
+  for (std::size_t I = aStart; I < aEnd; ++I) Write(aWindow[I]);
 }
 
 void TReplayRun::Write(const TPending& aRecord) {
@@ -382,6 +456,7 @@ TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun) {
       LWindow.push_back(std::move(LRecord));
     }
     const QHash<QString, std::vector<TValue>> LBefore = ReadWindow(LWindow);
+    QStringList LStates;
     for (const TPending& LRecord : LWindow) {
       const TShape& LShape = FShapes[std::size_t(LRecord.Shape)];
       TReplayTable& LTable = FResult.Tables[LShape.TableIndex];
@@ -406,10 +481,17 @@ TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun) {
           LState = "alterado em " + LChanged.join(QLatin1String(", "));
         }
       }
-      Write(LRecord);
       LLastWriter.insert(LRecord.Key, LRecord.Index);
+      LStates << LState;
+    }
+    // The records of the window, a few per statement; progress once they are written.
+    for (std::size_t I = 0; I < LWindow.size(); I += CChunk) {
+      const std::size_t LEnd = std::min(LWindow.size(), I + CChunk);
+      WriteChunk(LWindow, I, LEnd);
       if (FProgress)
-        Report("Registro " + QString::number(LRecord.Index + 1) + ": " + LRecord.Description + " - " + LState + ".");
+        for (std::size_t J = I; J < LEnd; ++J)
+          Report("Registro " + QString::number(LWindow[J].Index + 1) + ": " + LWindow[J].Description + " - " +
+                 LStates[qsizetype(J)] + ".");
     }
     LStart += int(LWindow.size());
   }
@@ -450,6 +532,7 @@ TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun) {
     LShape.Write.reset();
     LShape.Read.reset();
   }
+  FBlocks.clear();
   if (aDryRun) {
     FConnection.Rollback();
     Report(QStringLiteral("Simulacao concluida: transacao desfeita, nada foi gravado."));

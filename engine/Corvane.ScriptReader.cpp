@@ -4,6 +4,7 @@
 #include "Corvane.ScriptFormat.h"
 
 #include <QFile>
+#include <QHash>
 #include <QStringDecoder>
 #include <algorithm>
 #include <array>
@@ -502,6 +503,7 @@ TSliceScript TSliceScript::Read(const QByteArray& aBytes) {
   }
   // Record triples until the count line; trailing empty lines after COMMIT are tolerated.
   std::size_t LLast = LLines.size();
+  QHash<QString, int> LShapes;
   while (LLast > LLine && LLines[LLast - 1].Length == 0) --LLast;
   for (;;) {
     if (LLine >= LLast)
@@ -520,7 +522,16 @@ TSliceScript TSliceScript::Read(const QByteArray& aBytes) {
     LRecord.StatementLength = LLines[LLine + 2].Length;
     LRecord.Line = int(LLine) + 3;
     LScript.FRecords.push_back(LRecord);
-    LScript.Parse(int(LScript.FRecords.size()) - 1);  // every record is checked now, before any use
+    // Every record is checked now, before any use.
+    TScriptRecord LParsed = LScript.Parse(int(LScript.FRecords.size()) - 1);
+    const QString LShape = LParsed.Table + QChar(0) + LParsed.Columns.join(QChar(0)) + QChar(1) +
+                           LParsed.Matching.join(QChar(0));
+    auto LFound = LShapes.constFind(LShape);
+    if (LFound == LShapes.constEnd()) {
+      LFound = LShapes.insert(LShape, int(LScript.FShapes.size()));
+      LScript.FShapes.push_back(TScriptShape{LParsed.Table, LParsed.Columns, LParsed.Matching});
+    }
+    LScript.FRecords.back().Shape = *LFound;
     LLine += 3;
   }
   const QLatin1StringView LCount = LText(LLine).mid(CCountPrefix.size());

@@ -65,6 +65,13 @@ struct TScriptRecord {
   QStringList Matching;
 };
 
+// What the statements of many records share: the table, the column list and the MATCHING list.
+struct TScriptShape {
+  QString Table;
+  QStringList Columns;
+  QStringList Matching;
+};
+
 // A whole slice script, checked on reading; records are parsed again when asked for, so
 // that a large script stays as compact as its file.
 class TSliceScript {
@@ -76,16 +83,22 @@ public:
 
   int Count() const { return int(FRecords.size()); }
   TScriptRecord Record(int aIndex) const;
+  // The distinct shapes in order of first appearance, and the shape of each record.
+  int ShapeCount() const { return int(FShapes.size()); }
+  const TScriptShape& Shape(int aShape) const { return FShapes[std::size_t(aShape)]; }
+  int ShapeOf(int aIndex) const { return FRecords[std::size_t(aIndex)].Shape; }
 
 private:
   struct TRecordLines {
     qsizetype Description = 0, Origin = 0, Statement = 0;  // offsets of the three lines
     qsizetype DescriptionLength = 0, OriginLength = 0, StatementLength = 0;
     int Line = 0;
+    int Shape = 0;
   };
   TScriptRecord Parse(int aIndex) const;
   QByteArray FBytes;
   std::vector<TRecordLines> FRecords;
+  std::vector<TScriptShape> FShapes;
 };
 
 }  // namespace Corvane

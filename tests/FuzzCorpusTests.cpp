@@ -53,6 +53,7 @@ TEST(FuzzCorpus, EverySeedAndKeptCrashStillHoldsItsProperty) {
   EXPECT_GT(CheckFiles("FuzzNameList", &CheckNameList), 0);
   EXPECT_GT(CheckFiles("FuzzNamedSql", &CheckNamedSql), 0);
   EXPECT_GT(CheckFiles("FuzzLiteral", &CheckLiteral), 0);
+  EXPECT_GT(CheckFiles("FuzzScriptReader", &CheckScriptReader), 0);
 }
 
 // The checks themselves must tell a broken property from a sound one, or the fuzzers

@@ -11,6 +11,8 @@
 #include "Corvane.Exporter.h"
 #include "Corvane.IniFile.h"
 #include "Corvane.Literals.h"
+#include "Corvane.ScriptFormat.h"
+#include "Corvane.ScriptReader.h"
 
 #include <QSet>
 #include <QString>
@@ -244,6 +246,131 @@ inline std::string CheckLiteral(const std::uint8_t* aData, std::size_t aSize) {
       break;
     default: break;
   }
+  return {};
+}
+
+// ---------------------------------------------------------------------------------------
+// Script reader: whatever the bytes, a script is read or refused with the reader's message,
+// and a literal the writer makes reads back as its value for a column of its kind.
+
+inline std::string CheckReadValues(const TScriptLiteral& aLiteral) {
+  // A literal may go to a column of any kind: it fits, or the reader says it does not.
+  for (int LKind = 0; LKind <= int(TValueKind::vkBoolean); ++LKind)
+    for (const bool LFlag : {false, true}) {
+      try {
+        aLiteral.ValueFor(TColumnType{TValueKind(LKind), LFlag ? 4 : 0, LFlag, LFlag, LFlag}, CFuzzField);
+      } catch (const TCorvaneError& aError) {
+        if (!aError.Message().startsWith(QLatin1String("Valor ")))
+          return Describe("mensagem desconhecida do leitor", aError.Message());
+      }
+    }
+  return {};
+}
+
+inline std::string CheckScriptReader(const std::uint8_t* aData, std::size_t aSize) {
+  TFuzzReader LReader(aData, aSize);
+  const std::uint8_t LMode = LReader.Byte() % 3;
+  if (LMode == 0) {
+    // A whole script after the writer's header, so that the records are reached.
+    QByteArray LBytes;
+    for (const QLatin1StringView LLine : ScriptFormat::CHeader) LBytes += QByteArray(LLine.data(), LLine.size()) + "\r\n";
+    LBytes += LReader.Rest();
+    try {
+      const TSliceScript LScript = TSliceScript::Read(LBytes);
+      for (int I = 0; I < LScript.Count(); ++I) {
+        const TScriptRecord LRecord = LScript.Record(I);
+        if (LRecord.Columns.size() != qsizetype(LRecord.Values.size()) || LRecord.Matching.isEmpty())
+          return Describe("registro aceito sem forma", LRecord.Table);
+        for (const TScriptLiteral& LLiteral : LRecord.Values) {
+          const std::string LProblem = CheckReadValues(LLiteral);
+          if (!LProblem.empty()) return LProblem;
+        }
+      }
+    } catch (const TScriptFormatError& aError) {
+      if (!aError.Message().startsWith(QLatin1String("Arquivo nao e um script do Corvane: ")))
+        return Describe("recusa com mensagem desconhecida", aError.Message());
+    }
+    return {};
+  }
+  if (LMode == 1) {
+    const QByteArray LBytes = LReader.Rest();
+    TScriptLiteral LLiteral;
+    QString LError;
+    const qsizetype LTaken = ParseLiteral(LBytes.constData(), LBytes.size(), LLiteral, LError);
+    if (LTaken > LBytes.size()) return "literal alem do texto";
+    if (LTaken < 0) return LError.isEmpty() ? "recusa sem motivo" : std::string();
+    return CheckReadValues(LLiteral);
+  }
+  // A value as an export meets it, written by the writer and read back.
+  const QString LCharacterSet = QLatin1String(CCharacterSets[LReader.Byte() % 4]);
+  const std::uint8_t LKind = LReader.Byte() % 12;
+  TValue LValue;
+  TColumnType LType;
+  try {
+    switch (LKind) {
+      case 0: LValue = TValue::Integer(LReader.Int64()); break;
+      case 1: {
+        const std::int64_t LUnscaled = LReader.Int64();
+        LValue = TValue::Decimal(LUnscaled, LReader.Int());
+        LType.Scale = LValue.AsDecimal().Scale;
+        break;
+      }
+      case 2: LValue = TValue::Float(LReader.Double()); break;
+      case 3: {
+        const double LDouble = LReader.Double();
+        LValue = TValue::SingleFloat(float(LDouble));
+        LType.SinglePrecision = true;
+        break;
+      }
+      case 4: LValue = TValue::Date(TDate{LReader.Int(), LReader.Int(), LReader.Int()}); break;
+      case 5: LValue = TValue::Time(TTime{LReader.Int(), LReader.Int(), LReader.Int(), LReader.Int()}); break;
+      case 6: {
+        const TDate LDate{LReader.Int(), LReader.Int(), LReader.Int()};
+        LValue = TValue::Timestamp(TTimestamp{LDate, TTime{LReader.Int(), LReader.Int(), LReader.Int(), LReader.Int()}});
+        break;
+      }
+      case 7: LValue = TValue::Text(LReader.Text()); break;
+      case 8: LValue = TValue::TextBlob(LReader.Text()); break;
+      case 9: LValue = TValue::Bytes(LReader.Rest()); break;
+      case 10: {
+        // Text of CHARACTER SET NONE: its bytes, read for display one way or another.
+        const bool LBlob = LReader.Byte() & 1;
+        const bool LUtf8 = LReader.Byte() & 1;
+        const QByteArray LBytes = LReader.Rest();
+        LValue = TValue::UntranslatedText(LBlob ? TValueKind::vkTextBlob : TValueKind::vkText, LBytes,
+                                          LUtf8 ? QString::fromUtf8(LBytes) : QString::fromLatin1(LBytes));
+        LType.Untranslated = true;
+        break;
+      }
+      default: LValue = TValue::Null(static_cast<TValueKind>(LReader.Byte() % 9)); break;
+    }
+  } catch (const TArgumentError& aError) {
+    if (LKind == 1 && aError.Message().startsWith(QLatin1String("Escala decimal invalida: "))) return {};
+    return Describe("erro inesperado ao criar o valor", aError.Message());
+  }
+  LType.Kind = LValue.Kind();
+  QString LLiteral;
+  try {
+    LLiteral = TSqlLiterals(LCharacterSet).Literal(LValue, CFuzzField);
+  } catch (const TCorvaneError& aError) {
+    return KnownLiteralError(aError.Message(), LCharacterSet) ? std::string()
+                                                              : Describe("mensagem desconhecida", aError.Message());
+  }
+  const QByteArray LBytes = LLiteral.toLatin1();
+  TScriptLiteral LRead;
+  QString LError;
+  if (ParseLiteral(LBytes.constData(), LBytes.size(), LRead, LError) != LBytes.size())
+    return Describe("literal do escritor nao lido", LLiteral.left(200) + QLatin1String(" ") + LError);
+  TValue LBack;
+  try {
+    LBack = LRead.ValueFor(LType, CFuzzField);
+  } catch (const TCorvaneError& aError) {
+    return Describe("literal do escritor recusado", LLiteral.left(200) + QLatin1String(" ") + aError.Message());
+  }
+  // Floats compare bit for bit here (TValue's equality does), the sign of zero included.
+  if (!(LBack == LValue) || LBack.IsUntranslated() != LValue.IsUntranslated() ||
+      (LValue.IsAssigned() && LValue.Kind() == TValueKind::vkFloat && LBack.IsSingle() != LValue.IsSingle()))
+    return Describe("valor nao volta igual", LLiteral.left(200) + QLatin1String(" -> ") + LBack.TextForm().left(200));
   return {};
 }
 
