@@ -9,6 +9,8 @@
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <cmath>
+#include <limits>
 #include <gtest/gtest.h>
 
 using namespace Corvane;
@@ -176,4 +178,112 @@ TEST_F(TSliceReplayTest, ADriftedTargetOrAFailingStatementLeavesTheTargetUntouch
         << aError.Message().toStdString();
   }
   EXPECT_EQ(Contents(LRefusing, CTables), QStringList());
+}
+
+namespace {
+
+const char* CKindsSchema = R"SQL(
+CREATE TABLE V (ID INTEGER NOT NULL PRIMARY KEY, F DOUBLE PRECISION, F2 DOUBLE PRECISION, F3 DOUBLE PRECISION,
+  R FLOAT, N VARCHAR(10) CHARACTER SET NONE, NC CHAR(5) CHARACTER SET NONE, NB BLOB SUB_TYPE TEXT CHARACTER SET NONE,
+  O VARCHAR(4) CHARACTER SET OCTETS, C CHAR(6) CHARACTER SET UTF8, U VARCHAR(20) CHARACTER SET UTF8,
+  W VARCHAR(10) CHARACTER SET WIN1252, D NUMERIC(18,4), TS TIMESTAMP, B BLOB SUB_TYPE 0,
+  T BLOB SUB_TYPE TEXT CHARACTER SET UTF8);
+CREATE TABLE DEPT (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20), MANAGER_ID INTEGER);
+CREATE TABLE EMP (ID INTEGER NOT NULL PRIMARY KEY, NAME VARCHAR(20), DEPT_ID INTEGER NOT NULL REFERENCES DEPT);
+ALTER TABLE DEPT ADD CONSTRAINT FK_DEPT_MANAGER FOREIGN KEY (MANAGER_ID) REFERENCES EMP;
+)SQL";
+
+std::vector<TValue> KindsRow() {
+  QByteArray LBlob;
+  for (int I = 0; I < 4001; ++I) LBlob += char(I * 7);
+  QString LText;
+  while (LText.size() < 4500) LText += QString::fromUtf8("Olá 😀 中 ");
+  return {TValue::Integer(1),
+          TValue::Float(4.9406564584124654E-324),
+          TValue::Float(-0.0),
+          TValue::Float(-906834.63876448758),
+          TValue::SingleFloat(std::numeric_limits<float>::max()),
+          TValue::UntranslatedText(TValueKind::vkText, QByteArray("\xE9\xFF" "A", 3), QString()),
+          TValue::UntranslatedText(TValueKind::vkText, QByteArray("\xC3\xA9", 2), QString()),
+          TValue::UntranslatedText(TValueKind::vkTextBlob, QByteArray("\xE9\x00\xFF", 3), QString()),
+          TValue::Bytes(QByteArray("\x00\x01\xFF", 3)),
+          TValue::Text(QString::fromUtf8("é")),
+          TValue::Text(QString::fromUtf8("😀中 '\"\r\n  ")),
+          TValue::Text(QString::fromUtf8("€")),
+          TValue::Decimal(std::numeric_limits<std::int64_t>::min(), 4),
+          TValue::Timestamp({{2024, 12, 31}, {23, 59, 59, 999}}),
+          TValue::Bytes(LBlob),
+          TValue::TextBlob(LText)};
+}
+
+}  // namespace
+
+TEST_F(TSliceReplayTest, ValuesOfEveryKindAndCompletedCyclesArriveBitForBit) {
+  TTestDatabase LSource("replay-kinds-source", CKindsSchema, "WIN1252");
+  TTestDatabase LTarget("replay-kinds-target", CKindsSchema, "WIN1252");
+  const std::vector<TValue> LRow = KindsRow();
+  {
+    auto LConnection = LSource.Connect("UTF8");
+    LConnection->SetReadOnly(false);
+    LConnection->StartTransaction();
+    TDbQuery LInsert(*LConnection);
+    QStringList LParams;
+    for (std::size_t I = 0; I < LRow.size(); ++I) LParams << ":P" + QString::number(I);
+    LInsert.SetSQL("INSERT INTO V VALUES (" + LParams.join(", ") + ")");
+    for (std::size_t I = 0; I < LRow.size(); ++I) LInsert.SetParam(int(I), LRow[I]);
+    LInsert.Open();
+    LInsert.SetSQL("INSERT INTO DEPT VALUES (1, 'Vendas', NULL)");
+    LInsert.Open();
+    LInsert.SetSQL("INSERT INTO EMP VALUES (10, 'Ana', 1)");
+    LInsert.Open();
+    LInsert.SetSQL("UPDATE DEPT SET MANAGER_ID = 10");
+    LInsert.Open();
+    LInsert.Close();
+    LConnection->Commit();
+  }
+  QList<TSliceScript> LScripts;
+  {
+    auto LConnection = LSource.Connect("UTF8");
+    LScripts << TSliceScript::Read(
+        TSliceExporter::New(LConnection.get())->Table("V")->Key("ID", TValue::Integer(1))->Generate().toUtf8());
+    LScripts << TSliceScript::Read(TSliceExporter::New(LConnection.get())
+                                       ->Table("DEPT")
+                                       ->Key("ID", TValue::Integer(1))
+                                       ->DeferCycles(true)
+                                       ->Generate()
+                                       .toUtf8());
+  }
+  ASSERT_EQ(LScripts[1].Count(), 3) << "the department, its manager, and the department completed";
+  const TReplayResult LKinds = Replay(LTarget, LScripts[0]);
+  EXPECT_EQ(LKinds.Inserted, 1);
+  EXPECT_EQ(LKinds.Divergent, 0);
+  const TReplayResult LCycle = Replay(LTarget, LScripts[1]);
+  EXPECT_EQ(LCycle.Inserted, 2);
+  EXPECT_EQ(LCycle.Changed, 1) << "the completing statement fills the deferred reference";
+  EXPECT_EQ(LCycle.Divergent, 0);
+  // Again: the department goes through its deferred state and back, each statement previewed as it meets it.
+  const TReplayResult LAgain = Replay(LTarget, LScripts[1]);
+  EXPECT_EQ(LAgain.Unchanged, 1);
+  EXPECT_EQ(LAgain.Changed, 2);
+  EXPECT_EQ(LAgain.Divergent, 0);
+
+  // What arrived is what the source holds, value for value (doubles by their bits, NONE by its bytes).
+  auto LRead = [](const TTestDatabase& aDatabase) {
+    auto LConnection = aDatabase.Connect("UTF8");
+    LConnection->StartTransaction();
+    std::vector<TValue> LValues;
+    {
+      TDbQuery LQuery(*LConnection);
+      LQuery.SetSQL("SELECT V.*, (SELECT MANAGER_ID FROM DEPT WHERE ID = 1) FROM V");
+      LQuery.Open();
+      for (int I = 0; I < LQuery.FieldCount(); ++I) LValues.push_back(LQuery.Field(I).Value());
+    }
+    LConnection->Rollback();
+    return LValues;
+  };
+  const std::vector<TValue> LFrom = LRead(LSource), LTo = LRead(LTarget);
+  ASSERT_EQ(LFrom.size(), LRow.size() + 1);
+  ASSERT_EQ(LTo.size(), LFrom.size());
+  for (std::size_t I = 0; I < LFrom.size(); ++I) EXPECT_TRUE(LFrom[I] == LTo[I]) << "column " << I << ": " << LTo[I].TextForm().left(80).toStdString();
+  EXPECT_TRUE(LTo[2].IsAssigned() && std::signbit(LTo[2].AsFloat())) << "negative zero";
 }
