@@ -16,7 +16,7 @@ namespace {
 
 constexpr int CWindow = 2048;  // records read, previewed and written together
 constexpr int CBatch = 64;    // keys looked up by one query
-constexpr std::size_t CChunk = 16;  // records written by one statement
+constexpr std::size_t CChunk = 32;  // records written by one statement
 
 // Firebird's type codes in RDB$FIELDS.RDB$FIELD_TYPE.
 enum : int {
@@ -359,8 +359,8 @@ QHash<QString, std::vector<TValue>> TReplayRun::ReadWindow(const std::vector<TPe
 // Consecutive records written by one statement: an EXECUTE BLOCK holding their statements,
 // with their values as its parameters, one per shape sequence and kept for the run. The
 // server then runs them without a round trip each. A block that fails has changed nothing
-// (a statement is undone whole); its records are then written one by one, so that a failing
-// record is named as when written alone.
+// (a statement is undone whole); its records are then written in halves down to single
+// records, so that a failing record is named as when written alone.
 void TReplayRun::WriteChunk(const std::vector<TPending>& aWindow, std::size_t aStart, std::size_t aEnd) {
   if (aEnd - aStart == 1) {
     Write(aWindow[aStart]);
@@ -409,7 +409,10 @@ void TReplayRun::WriteChunk(const std::vector<TPending>& aWindow, std::size_t aS
       if (!LBlock.Worked) LBlock.Usable = false;
     }
   }
-  for (std::size_t I = aStart; I < aEnd; ++I) Write(aWindow[I]);
+  // Halves, down to single records: a record that fails is then named.
+  const std::size_t LMiddle = aStart + (aEnd - aStart) / 2;
+  WriteChunk(aWindow, aStart, LMiddle);
+  WriteChunk(aWindow, LMiddle, aEnd);
 }
 
 void TReplayRun::Write(const TPending& aRecord) {

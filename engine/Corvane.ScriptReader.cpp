@@ -275,12 +275,13 @@ TValue TScriptLiteral::ValueFor(const TColumnType& aType, const QString& aColumn
         if (LKind != TValueKind::vkFloat) break;
         std::int64_t LMantissa = 0;
         const auto LResult = std::from_chars(Number.constData(), Number.constData() + Number.size(), LMantissa);
-        // |M| < 2^53 and the product a double: exact by construction, subnormals included.
+        // |M| < 2^53, so M is a double; the product is one too wherever the writer made it,
+        // which taking it apart again confirms (a product that had to round is refused).
         if (LResult.ptr != Number.constData() + Number.size() || LMantissa >= (std::int64_t(1) << 53) ||
-            LMantissa <= -(std::int64_t(1) << 53) || Power < -1074 || Power > 971)
+            LMantissa <= -(std::int64_t(1) << 53) || Power < -1200 || Power > 1100)
           break;
         const double LValue = std::ldexp(double(LMantissa), Power);
-        if (!std::isfinite(LValue)) break;
+        if (!std::isfinite(LValue) || std::ldexp(LValue, -Power) != double(LMantissa)) break;
         if (aType.SinglePrecision) {
           if (std::fabs(LValue) > double(std::numeric_limits<float>::max())) break;
           return TValue::SingleFloat(float(LValue));

@@ -60,7 +60,9 @@ std::vector<TCase> RandomCases(std::mt19937_64& aRandom, const QString& aCharact
   for (const double LValue : {0.1, 1e16, 1e17, 1e-5, 1e-4, -2.5e20, std::numeric_limits<double>::max(),
                               std::numeric_limits<double>::min(), std::numeric_limits<double>::denorm_min(), 0.0})
     LAdd(TValue::Float(LValue), TValueKind::vkFloat);
-  for (const double LValue : {-0.0, 3.3333333333333334E-301, -906834.63876448758, 4.9406564584124654E-324})
+  // The exact form with a short mantissa reaches far exponents (found by the fuzzer).
+  for (const double LValue : {-0.0, 3.3333333333333334E-301, -906834.63876448758, 4.9406564584124654E-324,
+                              std::ldexp(-268435521.0, 981), std::ldexp(1.0, 1023)})
     LAdd(TValue::Float(LValue), TValueKind::vkFloat);
   for (const float LValue : {std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(),
                              std::numeric_limits<float>::denorm_min(), -0.0f})
