@@ -15,8 +15,8 @@ namespace Corvane {
 namespace {
 
 constexpr int CWindow = 2048;  // records read, previewed and written together
-constexpr int CBatch = 64;    // keys looked up by one query
-constexpr std::size_t CChunk = 32;  // records written by one statement
+constexpr int CBatches[] = {64, 16, 4, 1};  // keys looked up by one query, largest first
+constexpr std::size_t CChunk = 16;  // records written by one statement
 
 // Firebird's type codes in RDB$FIELDS.RDB$FIELD_TYPE.
 enum : int {
@@ -136,7 +136,7 @@ struct TShape {
   std::vector<int> KeyColumns;  // positions of the MATCHING columns among Columns
   int TableIndex = 0;           // into the result's tables
   std::unique_ptr<TDbQuery> Write;
-  std::unique_ptr<TDbQuery> Read;
+  std::map<int, std::unique_ptr<TDbQuery>> Reads;  // by the number of keys they look up
 };
 
 // One record of a window, its values already of its columns' types.
@@ -165,6 +165,7 @@ private:
   QString KeyOf(const TShape& aShape, const std::vector<TValue>& aValues) const;
   // The rows of aShape's table whose keys are among aRecords', by key.
   QHash<QString, std::vector<TValue>> ReadRows(TShape& aShape, const std::vector<const TPending*>& aRecords);
+  TDbQuery& ReadQuery(TShape& aShape, int aBatch);
   QHash<QString, std::vector<TValue>> ReadWindow(const std::vector<TPending>& aWindow);
   void Write(const TPending& aRecord);
   void WriteChunk(const std::vector<TPending>& aWindow, std::size_t aStart, std::size_t aEnd);
@@ -289,53 +290,64 @@ TPending TReplayRun::Pending(const TSliceScript& aScript, int aIndex) {
   return LPending;
 }
 
+// The query that looks up aBatch keys of aShape at once, made once per size.
+TDbQuery& TReplayRun::ReadQuery(TShape& aShape, int aBatch) {
+  std::unique_ptr<TDbQuery>& LQuery = aShape.Reads[aBatch];
+  if (LQuery) return *LQuery;
+  const int LKeys = int(aShape.KeyColumns.size());
+  QStringList LNames;
+  for (const QString& LColumn : std::as_const(aShape.Columns)) LNames << TSqlLiterals::QuoteName(LColumn);
+  const QString LTable = TSqlLiterals::QuoteName(aShape.Table);
+  LQuery = std::make_unique<TDbQuery>(FConnection);
+  if (LKeys == 1) {
+    QString LCondition = TSqlLiterals::QuoteName(aShape.Matching[0]) + QLatin1String(" IN (");
+    for (int I = 0; I < aBatch; ++I) LCondition += (I ? QLatin1String(", :K") : QLatin1String(":K")) + QString::number(I);
+    LCondition += QLatin1Char(')');
+    LQuery->SetSQL("SELECT " + LNames.join(QLatin1String(", ")) + " FROM " + LTable + " WHERE " + LCondition);
+    return *LQuery;
+  }
+  // A list of OR-ed conditions lets the optimizer pick an index on the first key column
+  // alone, which may hold every row of the document; joining a list of the keys lets each
+  // key find its row through the whole key.
+  QString LKeyRows;
+  for (int I = 0; I < aBatch; ++I) {
+    LKeyRows += I ? QLatin1String(" UNION ALL SELECT ") : QLatin1String("SELECT ");
+    for (int J = 0; J < LKeys; ++J)
+      LKeyRows += (J ? QLatin1String(", CAST(:K") : QLatin1String("CAST(:K")) + QString::number(I) + QLatin1Char('_') +
+                  QString::number(J) + QLatin1String(" AS TYPE OF COLUMN ") + LTable + QLatin1Char('.') +
+                  TSqlLiterals::QuoteName(aShape.Matching[J]) + QLatin1String(") AS \"K$") + QString::number(J) +
+                  QLatin1Char('"');
+    LKeyRows += QLatin1String(" FROM RDB$DATABASE");
+  }
+  QStringList LJoin;
+  for (int J = 0; J < LKeys; ++J)
+    LJoin << "\"R$\"." + TSqlLiterals::QuoteName(aShape.Matching[J]) + " = \"K$\".\"K$" + QString::number(J) + "\"";
+  for (QString& LName : LNames) LName.prepend(QLatin1String("\"R$\"."));
+  LQuery->SetSQL("SELECT " + LNames.join(QLatin1String(", ")) + " FROM (" + LKeyRows + ") \"K$\" JOIN " + LTable +
+                 " \"R$\" ON " + LJoin.join(QLatin1String(" AND ")));
+  return *LQuery;
+}
+
 QHash<QString, std::vector<TValue>> TReplayRun::ReadRows(TShape& aShape, const std::vector<const TPending*>& aRecords) {
   QHash<QString, std::vector<TValue>> LRows;
   const int LKeys = int(aShape.KeyColumns.size());
-  if (!aShape.Read) {
-    QStringList LNames;
-    for (const QString& LColumn : std::as_const(aShape.Columns)) LNames << TSqlLiterals::QuoteName(LColumn);
-    QString LCondition;
-    if (LKeys == 1) {
-      LCondition = TSqlLiterals::QuoteName(aShape.Matching[0]) + QLatin1String(" IN (");
-      for (int I = 0; I < CBatch; ++I) LCondition += (I ? QLatin1String(", :K") : QLatin1String(":K")) + QString::number(I);
-      LCondition += QLatin1Char(')');
-      aShape.Read = std::make_unique<TDbQuery>(FConnection);
-      aShape.Read->SetSQL("SELECT " + LNames.join(QLatin1String(", ")) + " FROM " +
-                          TSqlLiterals::QuoteName(aShape.Table) + " WHERE " + LCondition);
-    } else {
-      // A list of OR-ed conditions lets the optimizer pick an index on the first key column
-      // alone, which may hold every row of the document; joining a list of the keys lets
-      // each key find its row through the whole key.
-      const QString LTable = TSqlLiterals::QuoteName(aShape.Table);
-      QString LKeyRows;
-      for (int I = 0; I < CBatch; ++I) {
-        LKeyRows += I ? QLatin1String(" UNION ALL SELECT ") : QLatin1String("SELECT ");
-        for (int J = 0; J < LKeys; ++J)
-          LKeyRows += (J ? QLatin1String(", CAST(:K") : QLatin1String("CAST(:K")) + QString::number(I) + QLatin1Char('_') +
-                      QString::number(J) + QLatin1String(" AS TYPE OF COLUMN ") + LTable + QLatin1Char('.') +
-                      TSqlLiterals::QuoteName(aShape.Matching[J]) + QLatin1String(") AS \"K$") + QString::number(J) +
-                      QLatin1Char('"');
-        LKeyRows += QLatin1String(" FROM RDB$DATABASE");
-      }
-      QStringList LJoin;
-      for (int J = 0; J < LKeys; ++J)
-        LJoin << "\"R$\"." + TSqlLiterals::QuoteName(aShape.Matching[J]) + " = \"K$\".\"K$" + QString::number(J) + "\"";
-      for (QString& LName : LNames) LName.prepend(QLatin1String("\"R$\"."));
-      aShape.Read = std::make_unique<TDbQuery>(FConnection);
-      aShape.Read->SetSQL("SELECT " + LNames.join(QLatin1String(", ")) + " FROM (" + LKeyRows + ") \"K$\" JOIN " +
-                          LTable + " \"R$\" ON " + LJoin.join(QLatin1String(" AND ")));
-    }
-  }
-  TDbQuery& LQuery = *aShape.Read;
   const int LColumns = int(aShape.Columns.size());
-  for (std::size_t LStart = 0; LStart < aRecords.size(); LStart += CBatch) {
-    for (int I = 0; I < CBatch; ++I) {
-      // Unused places repeat the first key: the same row again does no harm.
-      const TPending& LRecord = *aRecords[LStart + std::size_t(I) < aRecords.size() ? LStart + std::size_t(I) : LStart];
+  for (std::size_t LStart = 0; LStart < aRecords.size();) {
+    // Few sizes, each prepared once: a table of a handful of rows needs no query for 64.
+    const std::size_t LLeft = aRecords.size() - LStart;
+    int LBatch = 1;
+    for (const int LSize : CBatches)
+      if (std::size_t(LSize) <= LLeft) {
+        LBatch = LSize;
+        break;
+      }
+    TDbQuery& LQuery = ReadQuery(aShape, LBatch);
+    for (int I = 0; I < LBatch; ++I) {
+      const TPending& LRecord = *aRecords[LStart + std::size_t(I)];
       for (int J = 0; J < LKeys; ++J)
         LQuery.SetParam(I * LKeys + J, LRecord.Values[std::size_t(aShape.KeyColumns[std::size_t(J)])]);
     }
+    LStart += std::size_t(LBatch);
     for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) {
       std::vector<TValue> LValues;
       LValues.reserve(std::size_t(LColumns));
@@ -533,7 +545,7 @@ TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun) {
 
   for (TShape& LShape : FShapes) {
     LShape.Write.reset();
-    LShape.Read.reset();
+    LShape.Reads.clear();
   }
   FBlocks.clear();
   if (aDryRun) {
