@@ -510,7 +510,8 @@ TSliceScript TSliceScript::Read(const QByteArray& aBytes) {
     if (LLine >= LLast)
       Refuse(QStringLiteral("script truncado: falta a contagem final de registros"), int(LLine) + 1);
     const QLatin1StringView LCurrent = LText(LLine);
-    if (LCurrent.startsWith(CCountPrefix)) break;
+    // The count line: its prefix and digits only (a row description always holds " | ").
+    if (LCurrent.startsWith(CCountPrefix) && !LCurrent.contains(QLatin1StringView(" | "))) break;
     if (LLine + 2 >= LLast) Refuse(QStringLiteral("script truncado no meio de um registro"), int(LLine) + 1);
     if (!LCurrent.startsWith(CCommentStart) || !LText(LLine + 1).startsWith(CCommentStart))
       Refuse(QStringLiteral("esperadas as duas linhas de comentario de um registro"), int(LLine) + 1);

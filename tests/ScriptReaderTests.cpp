@@ -216,6 +216,12 @@ TEST(ScriptReader, ScriptsAreReadWholeInTheWritersFrameOrRefused) {
   EXPECT_EQ(TSliceScript::Read(Script(LNoted)).Record(1).Line, 12);
   LNoted.move(ScriptFormat::CNotesAt, 0);
   EXPECT_THROW(TSliceScript::Read(Script(LNoted)), TScriptFormatError);
+  // A table whose name reads like the count line is still a record.
+  const TSliceScript LOdd = TSliceScript::Read(Script(
+      Header() + QStringList{"-- Registros exportados: 1 | ID=1", "-- Registro principal selecionado para exportacao.",
+                             "UPDATE OR INSERT INTO \"Registros exportados: 1\" (\"ID\") VALUES (1) MATCHING (\"ID\");",
+                             "-- Registros exportados: 1", "COMMIT;"}));
+  EXPECT_EQ(LOdd.Record(0).Table, "Registros exportados: 1");
   // Trailing empty lines after COMMIT do no harm.
   EXPECT_EQ(TSliceScript::Read(Script(LWhole) + "\r\n\r\n").Count(), 2);
 
