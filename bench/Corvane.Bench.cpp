@@ -125,11 +125,7 @@ double ReplayOnce(const QString& aIni, const QString& aScript, int& aInserted) {
   LTimer.start();
   const TSliceScript LScript = TSliceScript::ReadFile(aScript);
   TDbConnection LConnection;
-  LConnection.SetLoginPrompt(false);
-  LConnection.SetParams(LParameters);
-  LConnection.SetParam("CharacterSet", "UTF8");
-  LConnection.SetSilent(true);
-  LConnection.Open();
+  TSliceReplayer::OpenTarget(LConnection, LParameters);
   const TReplayResult LResult = TSliceReplayer(LConnection).Run(LScript);
   if (LResult.Divergent != 0 || !LResult.Committed) throw TCorvaneError("replay divergente");
   aInserted = LResult.Inserted;

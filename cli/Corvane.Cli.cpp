@@ -337,11 +337,7 @@ int Replay(const TCommand& aCommand) {
     TSliceConnection::Release();
     if (LProgress) LProgress("Conectando ao banco de destino...");
     TDbConnection LConnection;
-    LConnection.SetLoginPrompt(false);
-    LConnection.SetParams(LParameters);
-    LConnection.SetParam("CharacterSet", "UTF8");
-    LConnection.SetSilent(true);
-    LConnection.Open();
+    TSliceReplayer::OpenTarget(LConnection, LParameters);
     TSliceReplayer LReplayer(LConnection);
     LReplayer.DryRun(aCommand.DryRun);
     if (LProgress) LReplayer.Progress(LProgress);

@@ -561,6 +561,14 @@ TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun) {
 
 }  // namespace
 
+void TSliceReplayer::OpenTarget(TDbConnection& aConnection, const QString& aParameters) {
+  aConnection.SetLoginPrompt(false);
+  aConnection.SetParams(aParameters);
+  aConnection.SetParam("CharacterSet", "UTF8");
+  aConnection.SetSilent(true);
+  aConnection.Open();
+}
+
 TSliceReplayer::TSliceReplayer(TDbConnection& aConnection) : FConnection(aConnection) {}
 
 TSliceReplayer& TSliceReplayer::DryRun(bool aDryRun) {

@@ -53,6 +53,9 @@ public:
 
   // aConnection: open, character set UTF8 (the script's), no active transaction; not owned.
   explicit TSliceReplayer(TDbConnection& aConnection);
+  // Opens aConnection on the target of aParameters (the settings' parameter list) as a replay
+  // needs it: no login prompt, silent, character set UTF8 whatever the settings say.
+  static void OpenTarget(TDbConnection& aConnection, const QString& aParameters);
   TSliceReplayer& DryRun(bool aDryRun);
   TSliceReplayer& Progress(const TProgress& aProgress);
 
