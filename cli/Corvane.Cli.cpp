@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QTime>
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 using namespace Corvane;
@@ -255,14 +256,26 @@ QString OptionHint(const TCommand& aCommand, const QString& aError) {
   return {};
 }
 
+// Runs aWork; the message of the error that ends it, or nothing when it succeeds.
+QString FailureOf(const std::function<void()>& aWork) {
+  try {
+    aWork();
+    return {};
+  } catch (const TCorvaneError& aError) {
+    return aError.Message();
+  } catch (const std::exception& aError) {
+    const QString LMessage = QString::fromUtf8(aError.what());
+    return LMessage.isEmpty() ? QStringLiteral("Falha inesperada.") : LMessage;
+  }
+}
+
 int RunExport(const TCommand& aCommand, const TSliceExporterFactory& aFactory) {
   const TSliceProgress LProgress = aCommand.Quiet ? TSliceProgress() : TSliceProgress(&Log);
   auto LReport = [&](const QString& aMessage) {
     if (LProgress) LProgress(aMessage);
   };
   const QString LFileName = QFileInfo(aCommand.Output).absoluteFilePath();
-  QString LError;
-  try {
+  const QString LError = FailureOf([&] {
     const QString LParameters = TSliceConnection::Instance().ExportParameters();
     LReport("Conectando ao banco de origem...");
     ISliceExporterPtr LExporter;
@@ -280,12 +293,7 @@ int RunExport(const TCommand& aCommand, const TSliceExporterFactory& aFactory) {
       LExporter->SaveToFile(LFileName);
     }
     LExporter.reset();
-  } catch (const TCorvaneError& aError) {
-    LError = aError.Message();
-  } catch (const std::exception& aError) {
-    LError = QString::fromUtf8(aError.what());
-    if (LError.isEmpty()) LError = QStringLiteral("Falha inesperada.");
-  }
+  });
   TSliceConnection::Release();
   if (!LError.isEmpty()) {
     Write(stderr, "ERRO: " + LError);
@@ -298,23 +306,20 @@ int RunExport(const TCommand& aCommand, const TSliceExporterFactory& aFactory) {
 }
 
 int ListTables() {
-  try {
+  QStringList LTables;
+  const QString LError = FailureOf([&] {
     TDbConnection& LConnection = TSliceConnection::Instance().Connection();
-    QStringList LTables;
     TNFSeSlice::Configure(&LConnection)->ListTables(&LTables);
     TNotaFiscalSlice::Configure(&LConnection)->ListTables(&LTables);
-    TSliceConnection::Release();
-    for (const QString& LTable : LTables) Write(stdout, LTable);
-    Write(stdout, "Total: " + QString::number(LTables.size()));
-    return exOk;
-  } catch (const TCorvaneError& aError) {
-    TSliceConnection::Release();
-    Write(stderr, "ERRO: " + aError.Message());
-  } catch (const std::exception& aError) {
-    TSliceConnection::Release();
-    Write(stderr, "ERRO: " + QString::fromUtf8(aError.what()));
+  });
+  TSliceConnection::Release();
+  if (!LError.isEmpty()) {
+    Write(stderr, "ERRO: " + LError);
+    return exFailed;
   }
-  return exFailed;
+  for (const QString& LTable : LTables) Write(stdout, LTable);
+  Write(stdout, "Total: " + QString::number(LTables.size()));
+  return exOk;
 }
 
 // The replay of a script on the target of the settings: the script is checked before any
@@ -330,9 +335,8 @@ int Replay(const TCommand& aCommand) {
     return exUsage;
   }
   const TSliceProgress LProgress = aCommand.Quiet ? TSliceProgress() : TSliceProgress(&Log);
-  QString LError;
   TReplayResult LResult;
-  try {
+  const QString LError = FailureOf([&] {
     QString LParameters = TSliceConnection::Instance().ExportParameters();
     TSliceConnection::Release();
     if (LProgress) LProgress("Conectando ao banco de destino...");
@@ -342,12 +346,7 @@ int Replay(const TCommand& aCommand) {
     LReplayer.DryRun(aCommand.DryRun);
     if (LProgress) LReplayer.Progress(LProgress);
     LResult = LReplayer.Run(*LScript);
-  } catch (const TCorvaneError& aError) {
-    LError = aError.Message();
-  } catch (const std::exception& aError) {
-    LError = QString::fromUtf8(aError.what());
-    if (LError.isEmpty()) LError = QStringLiteral("Falha inesperada.");
-  }
+  });
   TSliceConnection::Release();
   if (!LError.isEmpty()) {
     Write(stderr, "ERRO: " + LError);
