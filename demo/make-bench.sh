@@ -23,14 +23,7 @@ INI=${DB%.fdb}.ini
 # shellcheck source=settings.sh
 . "$HERE/settings.sh"
 
-mkdir -p "$(dirname "$DB")"
-chmod 1777 "$(dirname "$DB")" 2>/dev/null || true
-printf 'DROP DATABASE;\n' | isql-fb -q -b "localhost:$DB" >/dev/null 2>&1 || rm -f "$DB" 2>/dev/null || true
-
-LScript=$(mktemp /tmp/corvane-bench-XXXXXX.sql)
-trap 'rm -f "$LScript"' EXIT
 {
-  printf "CREATE DATABASE 'localhost:%s' PAGE_SIZE 8192 DEFAULT CHARACTER SET WIN1252;\n" "$DB"
   cat "$HERE/schema.sql" "$HERE/data.sql"
   cat <<EOF
 SET NAMES UTF8;
@@ -108,15 +101,8 @@ BEGIN
   END
 END^
 SET TERM ; ^
-COMMIT;
 EOF
-} >"$LScript"
-
-if ! LOutput=$(isql-fb -q -b -ch UTF8 -i "$LScript" 2>&1) || [ -n "$LOutput" ]; then
-  printf '%s\n' "$LOutput" >&2
-  echo "[bench] creating $DB failed" >&2
-  exit 1
-fi
+} | create_database "$DB" bench || exit 1
 
 write_settings "$INI" "$DB" demo/make-bench.sh
 printf '[bench] %s: Nota Fiscal 900001 with %s items; settings in %s\n' "$DB" "$N" "$INI"

@@ -29,11 +29,6 @@ demo_usable() {
     isql_on "localhost:$DEMO_DB" 2>/dev/null | grep -q '^ *1 *$'
 }
 
-drop_demo() {
-  # The server owns the file; let it remove it (a sticky folder would refuse us).
-  printf 'DROP DATABASE;\n' | isql_on "localhost:$DEMO_DB" >/dev/null 2>&1 || rm -f "$DEMO_DB" 2>/dev/null || true
-}
-
 mkdir -p "$DEMO_DIR"
 chmod 1777 "$DEMO_DIR" 2>/dev/null || true
 
@@ -41,21 +36,8 @@ LWanted=$(cat "$HERE/schema.sql" "$HERE/data.sql" | sha256sum | cut -c1-64)
 if demo_usable && [ "$(cat "$STAMP" 2>/dev/null)" = "$LWanted" ]; then
   log "demo database up to date: $DEMO_DB"
 else
-  drop_demo
   log "creating demo database $DEMO_DB"
-  LScript=$(mktemp /tmp/corvane-demo-XXXXXX.sql)
-  trap 'rm -f "$LScript"' EXIT
-  {
-    printf "CREATE DATABASE 'localhost:%s' PAGE_SIZE 8192 DEFAULT CHARACTER SET WIN1252;\n" "$DEMO_DB"
-    cat "$HERE/schema.sql" "$HERE/data.sql"
-    printf 'COMMIT;\n'
-  } >"$LScript"
-  if ! LOutput=$(isql_on -i "$LScript" 2>&1) || [ -n "$LOutput" ]; then
-    printf '%s\n' "$LOutput" >&2
-    drop_demo
-    echo "[demo] creating the demo database failed" >&2
-    exit 1
-  fi
+  cat "$HERE/schema.sql" "$HERE/data.sql" | create_database "$DEMO_DB" demo || exit 1
   printf '%s\n' "$LWanted" >"$STAMP"
 fi
 

@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# Shared by the demo scripts: the server's SYSDBA password and the settings files holding it.
+# Shared by the demo scripts: the server's SYSDBA password, the settings files holding it, and
+# the making of a database from SQL text.
 # Sourced, not run.
 
 # CORVANE_DB_PASSWORD, else the server's ISC_PASSWORD from Debian's SYSDBA.password, else the
@@ -36,4 +37,35 @@ PROTOCOL_NAME=TCPIP
 CAMINHO=$2
 SETTINGS
   )
+}
+
+# drop_database DATABASE: removes it if it exists. The server owns the file, so it is asked
+# first (a sticky folder would refuse us).
+drop_database() {
+  printf 'DROP DATABASE;\n' | isql-fb -q -b "localhost:$1" >/dev/null 2>&1 || rm -f "$1" 2>/dev/null || true
+}
+
+# create_database DATABASE TAG < SQL: replaces DATABASE by a new one (page size 8192, default
+# character set WIN1252) built and committed by the SQL on standard input. Any output of
+# isql counts as a failure: it goes to standard error, the half-made database is removed,
+# and the status is 1.
+create_database() {
+  local LDb=$1 LTag=$2 LScript LOutput
+  mkdir -p "$(dirname "$LDb")"
+  chmod 1777 "$(dirname "$LDb")" 2>/dev/null || true
+  drop_database "$LDb"
+  LScript=$(mktemp "/tmp/corvane-$LTag-XXXXXX.sql")
+  {
+    printf "CREATE DATABASE 'localhost:%s' PAGE_SIZE 8192 DEFAULT CHARACTER SET WIN1252;\n" "$LDb"
+    cat
+    printf 'COMMIT;\n'
+  } >"$LScript"
+  if ! LOutput=$(isql-fb -q -b -ch UTF8 -i "$LScript" 2>&1) || [ -n "$LOutput" ]; then
+    rm -f "$LScript"
+    printf '%s\n' "$LOutput" >&2
+    drop_database "$LDb"
+    echo "[$LTag] creating $LDb failed" >&2
+    return 1
+  fi
+  rm -f "$LScript"
 }
