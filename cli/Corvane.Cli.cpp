@@ -1,5 +1,6 @@
 // corvane-cli: the slice exports of the desktop program for scripts and support work.
-// Exit status: 0 success, 1 the export failed (no file written), 2 bad command line.
+// Exit status: 0 success, 1 the export failed (no file written), 2 bad command line, 128 plus
+// the signal's number when SIGINT, SIGTERM or SIGHUP stopped the run (130, 143, 129).
 #include "Corvane.Connection.h"
 #include "Corvane.Errors.h"
 #include "Corvane.ExportTask.h"
@@ -8,11 +9,13 @@
 #include "Corvane.Replayer.h"
 #include "Corvane.Scenario.NFSe.h"
 #include "Corvane.Scenario.NotaFiscal.h"
+#include "Corvane.StopSignals.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStringList>
 #include <QTime>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -51,6 +54,12 @@ const char* const CUsage =
     "  --quiet  nao mostra o progresso\n";
 
 enum TExit { exOk = 0, exFailed = 1, exUsage = 2 };
+
+// The stop request of this process's one run, set by the signal watcher.
+const TCancellationPtr GStop = std::make_shared<TCancellation>();
+
+// The exit status of a run that a signal stopped.
+int StoppedExit() { return 128 + (Cli::StopSignal() ? Cli::StopSignal() : SIGINT); }
 
 void Write(FILE* aStream, const QString& aLine) {
   const QByteArray LBytes = (aLine + u'\n').toUtf8();
@@ -281,20 +290,27 @@ int RunExport(const TCommand& aCommand, const TSliceExporterFactory& aFactory) {
     ISliceExporterPtr LExporter;
     {
       TDbConnection LConnection;
+      LConnection.SetCancellation(GStop);
       LConnection.SetLoginPrompt(false);
       LConnection.SetParams(LParameters);
       LConnection.SetSilent(true);
       LConnection.SetReadOnly(true);
       LConnection.SetIsolation(TIsolation::tiSnapshot);
       LConnection.Open();
+      GStop->Check(CExportStopped);
       LReport("Conexao estabelecida. Gerando script...");
       LExporter = aFactory(&LConnection);
       if (LProgress) LExporter->Progress(LProgress);
+      LExporter->Cancellation(GStop);
       LExporter->SaveToFile(LFileName);
     }
     LExporter.reset();
   });
   TSliceConnection::Release();
+  if (!LError.isEmpty() && GStop->Requested()) {
+    Write(stderr, CExportStopped + " Nenhum arquivo foi gravado.");
+    return StoppedExit();
+  }
   if (!LError.isEmpty()) {
     Write(stderr, "ERRO: " + LError);
     const QString LHint = OptionHint(aCommand, LError);
@@ -341,13 +357,19 @@ int Replay(const TCommand& aCommand) {
     TSliceConnection::Release();
     if (LProgress) LProgress("Conectando ao banco de destino...");
     TDbConnection LConnection;
+    LConnection.SetCancellation(GStop);
     TSliceReplayer::OpenTarget(LConnection, LParameters);
     TSliceReplayer LReplayer(LConnection);
     LReplayer.DryRun(aCommand.DryRun);
+    LReplayer.Cancellation(GStop);
     if (LProgress) LReplayer.Progress(LProgress);
     LResult = LReplayer.Run(*LScript);
   });
   TSliceConnection::Release();
+  if (!LError.isEmpty() && GStop->Requested() && !GStop->Committing()) {
+    Write(stderr, CReplayStopped);
+    return StoppedExit();
+  }
   if (!LError.isEmpty()) {
     Write(stderr, "ERRO: " + LError);
     return exFailed;
@@ -368,6 +390,10 @@ int Replay(const TCommand& aCommand) {
                           "): " + LChange.Columns.join(", "));
   }
   if (aCommand.DryRun) Write(stdout, QStringLiteral("Simulacao (--dry-run): nada foi gravado no destino."));
+  // A stop that came once the commit had started let it finish: say so, plainly.
+  if (LResult.Committed && GStop->Requested())
+    Write(stderr, QStringLiteral("Interrupcao recebida durante a confirmacao: a transacao foi confirmada e todos os "
+                                 "registros foram gravados no destino."));
   Write(stdout, "Resumo: " + QString::number(LResult.Inserted) + " inseridos, " + QString::number(LResult.Changed) +
                     " alterados, " + QString::number(LResult.Unchanged) + " inalterados, " +
                     QString::number(LResult.Divergent) + " divergentes");
@@ -454,6 +480,8 @@ int Run(const QStringList& aArguments) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  Cli::BlockStopSignals();
+  Cli::WatchStopSignals(GStop);
   QCoreApplication LApplication(argc, argv);
   QStringList LArguments = LApplication.arguments();
   LArguments.removeFirst();

@@ -144,6 +144,7 @@ struct TDbConnection::TImpl {
   Fb::TAttachment FAttachment;
   Fb::TTransaction FTransaction;
   std::vector<IQueryLink*> FQueries;
+  TCancellationPtr FCancellation;
 
   // Fixed at Open from CharacterSet.
   bool FUtf8Connection = false;
@@ -192,6 +193,7 @@ struct TDbConnection::TImpl {
 TDbConnection::TDbConnection() : FImpl(std::make_unique<TImpl>()) {}
 
 TDbConnection::~TDbConnection() {
+  if (FImpl->FCancellation) FImpl->FCancellation->Leave(this);
   FImpl->CloseQuietly();
   // Queries outliving their connection must not touch it again.
   for (IQueryLink* LQuery : FImpl->FQueries) LQuery->ConnectionGone();
@@ -300,9 +302,30 @@ void TDbConnection::Open() {
   FImpl->FHasCharacterSet = !LCharacterSet.isEmpty() && LCharacterSet != QLatin1String("NONE");
   FImpl->FUtf8 = std::move(LUtf8);
   FImpl->FSingleByte = std::move(LSingleByte);
+  if (FImpl->FCancellation) FImpl->FCancellation->Join(this);
 }
 
-void TDbConnection::Close() { FImpl->CloseQuietly(); }
+void TDbConnection::Close() {
+  if (FImpl->FCancellation) FImpl->FCancellation->Leave(this);
+  FImpl->CloseQuietly();
+}
+
+void TDbConnection::SetCancellation(const TCancellationPtr& aCancellation) {
+  if (FImpl->FCancellation == aCancellation) return;
+  if (FImpl->FCancellation) FImpl->FCancellation->Leave(this);
+  FImpl->FCancellation = aCancellation;
+  if (FImpl->FCancellation && IsOpen()) FImpl->FCancellation->Join(this);
+}
+
+const TCancellationPtr& TDbConnection::Cancellation() const { return FImpl->FCancellation; }
+
+void TDbConnection::CancelOperation() noexcept {
+  if (!FImpl->FAttachment.Valid() || !Fb::Loaded()) return;
+  Fb::TStatus LStatus;
+  // Raise: the call in flight fails and the attachment stays usable. Nothing in flight:
+  // nothing to do, the run sees the request at its next check.
+  Fb::Api().FCancelOperation(LStatus.Get(), FImpl->FAttachment.Ptr(), fb_cancel_raise);
+}
 
 bool TDbConnection::IsOpen() const { return FImpl->FAttachment.Valid(); }
 
@@ -1143,6 +1166,9 @@ struct TDbQuery::TImpl final : IQueryLink {
   void Open() {
     TDbConnection::TImpl& LConnection = Connection();
     if (!LConnection.FTransaction.Valid()) throw TCorvaneError(QStringLiteral("Nenhuma transacao ativa"));
+    // A stop requested between server calls: the next statement does not start.
+    if (LConnection.FCancellation)
+      LConnection.FCancellation->Check(QStringLiteral("Operacao interrompida pelo usuario."));
     if (FOpen) CloseCursorQuietly();
     if (FSQL.trimmed().isEmpty()) throw TCorvaneError(QStringLiteral("Texto SQL vazio"));
     if (!FPrepared) Prepare();

@@ -2,6 +2,7 @@
 // Access to a Firebird database through the client library's C interface: the process-wide
 // client library, connections with their parameter list and transaction options, and
 // queries with named parameters whose fields deliver typed values.
+#include "Corvane.Cancellation.h"
 #include "Corvane.Errors.h"
 #include "Corvane.Values.h"
 
@@ -83,8 +84,17 @@ public:
   // commit leaves the transaction active, so that the caller can roll it back.
   void Commit();
 
+  // The stop request of the run that uses the connection: while the connection is attached,
+  // a request cancels the server call in flight (the call fails with a TCancelledError and
+  // the transaction stays usable for its rollback). Empty: nothing can stop it.
+  void SetCancellation(const TCancellationPtr& aCancellation);
+  const TCancellationPtr& Cancellation() const;
+
 private:
   friend class TDbQuery;
+  friend class TCancellation;
+  // Called by the cancellation, under its lock, from any thread; never throws.
+  void CancelOperation() noexcept;
   friend class TDbBlobReader;
   struct TImpl;
   std::unique_ptr<TImpl> FImpl;

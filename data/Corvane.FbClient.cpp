@@ -1,5 +1,6 @@
 #include "Corvane.FbClient.h"
 
+#include "Corvane.Cancellation.h"
 #include "Corvane.Charsets.h"
 #include "Corvane.Database.h"
 
@@ -69,6 +70,7 @@ void LoadLibrary() {
     Resolve(LLibrary, LFile, "isc_encode_sql_time", LApi.FEncodeSqlTime);
     Resolve(LLibrary, LFile, "isc_encode_timestamp", LApi.FEncodeTimestamp);
     Resolve(LLibrary, LFile, "fb_interpret", LApi.FInterpret);
+    Resolve(LLibrary, LFile, "fb_cancel_operation", LApi.FCancelOperation);
     Resolve(LLibrary, LFile, "isc_get_client_major_version", LApi.FClientMajorVersion);
     Resolve(LLibrary, LFile, "isc_get_client_minor_version", LApi.FClientMinorVersion);
   } catch (...) {
@@ -149,7 +151,12 @@ QString StatusText(const ISC_STATUS* aStatus) {
   return LText;
 }
 
-void RaiseStatus(const ISC_STATUS* aStatus) { throw TCorvaneError(StatusText(aStatus)); }
+void RaiseStatus(const ISC_STATUS* aStatus) {
+  // The first error code says what happened; a cancelled call is told apart so that the run
+  // reports the stop it was asked for, not a failure.
+  if (aStatus[0] == isc_arg_gds && aStatus[1] == isc_cancelled) throw TCancelledError(StatusText(aStatus));
+  throw TCorvaneError(StatusText(aStatus));
+}
 
 void TAttachmentTraits::Release(FB_API_HANDLE& aHandle) noexcept {
   if (!aHandle || !Loaded()) return;

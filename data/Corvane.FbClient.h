@@ -45,6 +45,7 @@ struct TApi {
   decltype(&::isc_encode_sql_time) FEncodeSqlTime = nullptr;
   decltype(&::isc_encode_timestamp) FEncodeTimestamp = nullptr;
   decltype(&::fb_interpret) FInterpret = nullptr;
+  decltype(&::fb_cancel_operation) FCancelOperation = nullptr;
   decltype(&::isc_get_client_major_version) FClientMajorVersion = nullptr;
   decltype(&::isc_get_client_minor_version) FClientMinorVersion = nullptr;
 };
@@ -64,7 +65,7 @@ struct TStatus {
 
 // The client library's text of a status vector, its messages joined by single blanks.
 QString StatusText(const ISC_STATUS* aStatus);
-// Raises the error of a failed call.
+// Raises the error of a failed call: a TCancelledError when the call was cancelled on request.
 [[noreturn]] void RaiseStatus(const ISC_STATUS* aStatus);
 inline void Check(TStatus& aStatus) {
   if (aStatus.Failed()) RaiseStatus(aStatus.FVector);

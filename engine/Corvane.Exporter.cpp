@@ -50,9 +50,12 @@ qsizetype Utf8Length(QStringView aText) {
 // started, whatever way the run ends. The export never commits.
 class TRunGuard {
 public:
-  TRunGuard(TDbConnection& aConnection, TSliceCatalogue& aCatalogue)
+  TRunGuard(TDbConnection& aConnection, TSliceCatalogue& aCatalogue, const TCancellationPtr& aCancellation)
       : FConnection(aConnection), FCatalogue(aCatalogue),
-        FReadOnly(aConnection.ReadOnly()), FIsolation(aConnection.Isolation()) {}
+        FReadOnly(aConnection.ReadOnly()), FIsolation(aConnection.Isolation()),
+        FCancellation(aConnection.Cancellation()) {
+    if (aCancellation) FConnection.SetCancellation(aCancellation);
+  }
   ~TRunGuard() {
     FCatalogue.EndRun();
     if (FStarted && FConnection.InTransaction()) {
@@ -64,6 +67,7 @@ public:
     }
     FConnection.SetReadOnly(FReadOnly);
     FConnection.SetIsolation(FIsolation);
+    FConnection.SetCancellation(FCancellation);
   }
   void Started() { FStarted = true; }
   // The normal end: a failed rollback is reported like any other failure.
@@ -77,6 +81,7 @@ private:
   TSliceCatalogue& FCatalogue;
   bool FReadOnly;
   TIsolation FIsolation;
+  TCancellationPtr FCancellation;  // the connection's own, restored at the end
   bool FStarted = false;
 };
 
@@ -147,6 +152,11 @@ ISliceExporterPtr TSliceExporter::SkipArrays(bool aEnabled) {
   return shared_from_this();
 }
 
+ISliceExporterPtr TSliceExporter::Cancellation(const TCancellationPtr& aCancellation) {
+  FCancellation = aCancellation;
+  return shared_from_this();
+}
+
 ISliceExporterPtr TSliceExporter::Progress(const TSliceProgress& aCallback) {
   FProgress = aCallback;
   return shared_from_this();
@@ -209,7 +219,21 @@ void AppendLine(QByteArray& aScript, const QString& aLine) {
 
 }  // namespace
 
-QString TSliceExporter::Generate() { return QString::fromUtf8(RunScript()); }
+template <typename TWork>
+auto TSliceExporter::Stoppable(TWork&& aWork) -> decltype(aWork()) {
+  try {
+    CheckStop();
+    return aWork();
+  } catch (...) {
+    // A stop makes the server call in flight fail with its own text: the run reports the stop.
+    if (FCancellation && FCancellation->Requested()) throw TCancelledError(CExportStopped);
+    throw;
+  }
+}
+
+QString TSliceExporter::Generate() {
+  return Stoppable([this]() { return QString::fromUtf8(RunScript()); });
+}
 
 QByteArray TSliceExporter::RunScript() {
   if (FTable.isEmpty() || FKeys.isEmpty()) throw TCorvaneError("Informe tabela e chave antes de gerar o script.");
@@ -236,7 +260,7 @@ QByteArray TSliceExporter::RunScript() {
     LCondition += TSqlLiterals::QuoteName(FKeys[I]) + QLatin1String(" = :P") + QString::number(I);
   }
 
-  TRunGuard LGuard(*FConnection, *FCatalogue);
+  TRunGuard LGuard(*FConnection, *FCatalogue, FCancellation);
   FConnection->SetReadOnly(true);
   FConnection->SetIsolation(TIsolation::tiSnapshot);
   FCatalogue->BeginRun(FRunCache, FSkipArrays);
@@ -400,11 +424,15 @@ void TSliceExporter::Walk(const std::function<void()>& aWalk) {
   } LJoin{LQueue, LWalker};
   std::vector<TWriteItem> LChunk;
   while (LQueue.Take(LChunk))
-    for (const TWriteItem& LItem : LChunk) Write(LItem);
+    for (const TWriteItem& LItem : LChunk) {
+      CheckStop();
+      Write(LItem);
+    }
   if (const std::exception_ptr LError = LQueue.Error()) std::rethrow_exception(LError);
 }
 
 void TSliceExporter::Emit(TWriteItem&& aItem) {
+  CheckStop();
   if (FQueue)
     FQueue->Push(std::move(aItem));
   else
@@ -1075,6 +1103,10 @@ QStringList ParseNameList(const QString& aList) {
 // Saving: the script reaches the target only once it is complete.
 
 void TSliceExporter::SaveToFile(const QString& aFileName) {
+  Stoppable([&]() { SaveScript(aFileName); });
+}
+
+void TSliceExporter::SaveScript(const QString& aFileName) {
   const QByteArray LScript = RunScript();
   Report(QStringLiteral("Gravando arquivo SQL..."));
   // The bytes go to a temporary file beside the target, which replaces the target only
@@ -1106,6 +1138,11 @@ void TSliceExporter::SaveToFile(const QString& aFileName) {
     LDone += LWritten;
   }
   if (!LFile.flush()) LFail();
+  // The last moment a stop can keep the file from appearing.
+  if (FCancellation && FCancellation->Requested()) {
+    LFile.cancelWriting();
+    CheckStop();
+  }
   if (!LFile.commit())
     throw TCorvaneError("Nao foi possivel gravar o arquivo " + aFileName + ": " + LFile.errorString());
 }

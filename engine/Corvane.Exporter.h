@@ -43,6 +43,9 @@ public:
   // Array columns (Firebird has no literal for them) are left out of the statements. Off:
   // an array column fails the run.
   virtual ISliceExporterPtr SkipArrays(bool aEnabled) = 0;
+  // The stop request of the runs: honoured between rows and by the server call in flight; a
+  // stopped run rolls back, writes no file and fails with a TCancelledError. Empty: none.
+  virtual ISliceExporterPtr Cancellation(const TCancellationPtr& aCancellation) = 0;
 };
 
 // Splits a comma list of column names: blanks (codes 1..32) around and between items,
@@ -90,6 +93,7 @@ public:
   void SaveToFile(const QString& aFileName) override;
   ISliceExporterPtr DeferCycles(bool aEnabled) override;
   ISliceExporterPtr SkipArrays(bool aEnabled) override;
+  ISliceExporterPtr Cancellation(const TCancellationPtr& aCancellation) override;
 
   // A row's identity while it is built: on the stack, one allocation when done.
   using TIdentityText = QVarLengthArray<char16_t, 128>;
@@ -139,7 +143,14 @@ private:
   struct TBreak;
 
   void Report(const QString& aMessage);
+  // Runs aWork; once a stop has been requested, whatever ends it becomes the stop's own error.
+  template <typename TWork>
+  auto Stoppable(TWork&& aWork) -> decltype(aWork());
+  void CheckStop() const {
+    if (FCancellation) FCancellation->Check(CExportStopped);
+  }
   QByteArray RunScript();
+  void SaveScript(const QString& aFileName);
   void Walk(const std::function<void()>& aWalk);
   void Emit(TWriteItem&& aItem);
   void Write(const TWriteItem& aItem);
@@ -174,6 +185,7 @@ private:
   bool FDependencies = true;
   bool FDeferCycles = false;
   bool FSkipArrays = false;
+  TCancellationPtr FCancellation;
   QList<TChainFrame> FChain;     // beside FVisiting, while cycles are deferred
   QList<TDeferral> FPending;     // written rows whose deferred parent is not written yet
   QSet<QString> FPendingParents;

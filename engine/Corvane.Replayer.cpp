@@ -150,14 +150,18 @@ struct TPending {
 
 class TReplayRun {
 public:
-  TReplayRun(TDbConnection& aConnection, const TSliceReplayer::TProgress& aProgress)
-      : FConnection(aConnection), FProgress(aProgress) {}
+  TReplayRun(TDbConnection& aConnection, const TSliceReplayer::TProgress& aProgress,
+             const TCancellationPtr& aCancellation)
+      : FConnection(aConnection), FProgress(aProgress), FCancellation(aCancellation) {}
 
   TReplayResult Run(const TSliceScript& aScript, bool aDryRun);
 
 private:
   void Report(const QString& aMessage) {
     if (FProgress) FProgress(aMessage);
+  }
+  void CheckStop() const {
+    if (FCancellation) FCancellation->Check(CReplayStopped);
   }
   void CollectShapes(const TSliceScript& aScript);
   void Preflight();
@@ -173,6 +177,7 @@ private:
 
   TDbConnection& FConnection;
   const TSliceReplayer::TProgress& FProgress;
+  const TCancellationPtr& FCancellation;
   std::vector<TShape> FShapes;
   QHash<QString, QHash<QString, TTargetColumn>> FTargetColumns;  // by table, then column
   struct TBlock {
@@ -464,6 +469,7 @@ TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun) {
   for (int LStart = 0; LStart < aScript.Count();) {
     std::vector<TPending> LWindow;
     QSet<QString> LKeys;
+    CheckStop();
     for (int I = LStart; I < aScript.Count() && int(LWindow.size()) < CWindow; ++I) {
       TPending LRecord = Pending(aScript, I);
       if (LKeys.contains(LRecord.Key)) break;
@@ -502,6 +508,7 @@ TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun) {
     // The records of the window, a few per statement; progress once they are written.
     for (std::size_t I = 0; I < LWindow.size(); I += CChunk) {
       const std::size_t LEnd = std::min(LWindow.size(), I + CChunk);
+      CheckStop();
       WriteChunk(LWindow, I, LEnd);
       if (FProgress)
         for (std::size_t J = I; J < LEnd; ++J)
@@ -515,6 +522,7 @@ TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun) {
   Report(QStringLiteral("Conferindo os registros gravados..."));
   QSet<int> LDivergent;
   for (int LStart = 0; LStart < aScript.Count();) {
+    CheckStop();
     std::vector<TPending> LWindow;
     int I = LStart;
     for (; I < aScript.Count() && int(LWindow.size()) < CWindow; ++I) {
@@ -552,6 +560,9 @@ TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun) {
     FConnection.Rollback();
     Report(QStringLiteral("Simulacao concluida: transacao desfeita, nada foi gravado."));
   } else {
+    // The point of no return: a stop requested up to here rolls everything back; one that
+    // arrives from here on lets the commit finish.
+    if (FCancellation && !FCancellation->EnterCommit()) CheckStop();
     FConnection.Commit();
     FResult.Committed = true;
     Report(QStringLiteral("Transacao confirmada."));
@@ -581,6 +592,11 @@ TSliceReplayer& TSliceReplayer::Progress(const TProgress& aProgress) {
   return *this;
 }
 
+TSliceReplayer& TSliceReplayer::Cancellation(const TCancellationPtr& aCancellation) {
+  FCancellation = aCancellation;
+  return *this;
+}
+
 TReplayResult TSliceReplayer::Run(const TSliceScript& aScript) {
   if (!FConnection.IsOpen()) throw TCorvaneError(QStringLiteral("Abra a conexao com o destino antes de reproduzir."));
   if (FConnection.InTransaction())
@@ -595,6 +611,7 @@ TReplayResult TSliceReplayer::Run(const TSliceScript& aScript) {
     TDbConnection& FConnection;
     bool FReadOnly;
     TIsolation FIsolation;
+    TCancellationPtr FCancellation;  // the connection's own
     ~TRestore() {
       try {
         FConnection.Rollback();
@@ -603,12 +620,23 @@ TReplayResult TSliceReplayer::Run(const TSliceScript& aScript) {
       }
       FConnection.SetReadOnly(FReadOnly);
       FConnection.SetIsolation(FIsolation);
+      FConnection.SetCancellation(FCancellation);
     }
-  } LRestore{FConnection, LReadOnly, LIsolation};
+  } LRestore{FConnection, LReadOnly, LIsolation, FConnection.Cancellation()};
   FConnection.SetReadOnly(false);
   FConnection.SetIsolation(TIsolation::tiSnapshot);
-  TReplayRun LRun(FConnection, FProgress);
-  return LRun.Run(aScript, FDryRun);
+  if (FCancellation) FConnection.SetCancellation(FCancellation);
+  try {
+    if (FCancellation) FCancellation->Check(CReplayStopped);
+    TReplayRun LRun(FConnection, FProgress, FCancellation);
+    return LRun.Run(aScript, FDryRun);
+  } catch (...) {
+    // Before the commit a stop makes the call in flight fail with its own text; the run
+    // reports the stop, and TRestore rolls back on the way out.
+    if (FCancellation && FCancellation->Requested() && !FCancellation->Committing())
+      throw TCancelledError(CReplayStopped);
+    throw;
+  }
 }
 
 }  // namespace Corvane

@@ -58,6 +58,11 @@ public:
   static void OpenTarget(TDbConnection& aConnection, const QString& aParameters);
   TSliceReplayer& DryRun(bool aDryRun);
   TSliceReplayer& Progress(const TProgress& aProgress);
+  // The stop request of the run: honoured in every phase (between records and by the server
+  // call in flight) until the commit starts, which is the only point of no return. A run
+  // stopped before it rolls back and fails with a TCancelledError; a request that arrives
+  // during the commit lets it finish (the result says Committed).
+  TSliceReplayer& Cancellation(const TCancellationPtr& aCancellation);
 
   // Fails, with everything rolled back, when the target lacks a table or column that the
   // script writes (all of them named in one message, before any statement runs) or when a
@@ -68,6 +73,7 @@ private:
   TDbConnection& FConnection;
   bool FDryRun = false;
   TProgress FProgress;
+  TCancellationPtr FCancellation;
 };
 
 }  // namespace Corvane

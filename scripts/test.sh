@@ -3,8 +3,9 @@
 # stand-ins for the package tools), then runs the whole test suite against the local Firebird server, and
 # again in a build with AddressSanitizer and UndefinedBehaviorSanitizer; memcheck over the
 # command-line export of the demo Nota Fiscal; each fuzz target for a short while.
+# Real command-line runs stopped by SIGINT and SIGTERM at random moments (tests/scripts/interrupt.sh).
 # Arguments are passed to both ctest runs. Each stage can be left out:
-#   CORVANE_NO_SANITIZE=1  CORVANE_NO_VALGRIND=1  CORVANE_NO_FUZZ=1
+#   CORVANE_NO_SANITIZE=1  CORVANE_NO_VALGRIND=1  CORVANE_NO_FUZZ=1  CORVANE_NO_INTERRUPT=1
 # CORVANE_FUZZ_SECONDS (default 20) is the time of each fuzz target.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -49,6 +50,11 @@ stage "shell scripts: shellcheck and the install path"
 
 stage "test suite"
 ctest_run "$BUILD_DIR" "$@"
+
+if [ -z "${CORVANE_NO_INTERRUPT:-}" ]; then
+  stage "runs stopped by signals"
+  "$ROOT/tests/scripts/interrupt.sh" "$BUILD_DIR" "${CORVANE_INTERRUPT_RUNS:-30}"
+fi
 
 if [ -z "${CORVANE_NO_VALGRIND:-}" ]; then
   stage "memcheck"

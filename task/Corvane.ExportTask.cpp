@@ -21,6 +21,7 @@ public:
   TSliceExporterFactory FFactory;
   TSliceExportCompleted FCompleted;
   TSliceProgress FProgress;
+  const TCancellationPtr FCancellation = std::make_shared<TCancellation>();
   // Written only by the worker before the completion is queued, read only by that call.
   QString FErrorMessage;
 
@@ -49,18 +50,21 @@ void TSliceExportRun::Execute(const std::shared_ptr<TSliceExportRun>& aRun) {
     TSliceExportTask::QueueProgress(LRun.FProgress, QStringLiteral("Conectando ao banco de origem..."));
     // Lives inside the guarded block: unwinding destroys it before the failure is recorded.
     auto LConnection = std::make_unique<TDbConnection>();
+    LConnection->SetCancellation(LRun.FCancellation);
     LConnection->SetLoginPrompt(false);
     LConnection->SetParams(LRun.FParameters);
     LConnection->SetSilent(true);  // off the user-interface thread: no busy cursor or the like
     LConnection->SetReadOnly(true);
     LConnection->SetIsolation(TIsolation::tiSnapshot);
     LConnection->Open();
+    LRun.FCancellation->Check(CExportStopped);
     TSliceExportTask::QueueProgress(LRun.FProgress, QStringLiteral("Conexao estabelecida. Gerando script..."));
 
     LExporter = LRun.FFactory(LConnection.get());
     if (!LExporter) throw TCorvaneError(QStringLiteral("O cenario nao criou o exportador."));
     const TSliceProgress LProgress = LRun.FProgress;
     LExporter->Progress([LProgress](const QString& aMessage) { TSliceExportTask::QueueProgress(LProgress, aMessage); });
+    LExporter->Cancellation(LRun.FCancellation);
     LExporter->SaveToFile(LRun.FFileName);
     LConnection.reset();
   } catch (const TCorvaneError& E) {
@@ -72,6 +76,8 @@ void TSliceExportRun::Execute(const std::shared_ptr<TSliceExportRun>& aRun) {
   } catch (...) {
     LFailed = true;
   }
+  // Whatever failure a stop caused on the way (a cancelled attachment, say), the run reports the stop.
+  if (LFailed && LRun.FCancellation->Requested()) LRun.FErrorMessage = CExportStopped;
   // The receiver tells success from failure by the message alone: a failure without text
   // must not read as success.
   if (LFailed && LRun.FErrorMessage.trimmed().isEmpty())
@@ -118,6 +124,10 @@ TSliceExportHandle TSliceExportTask::RunScenario(const QString& aParameters, con
 
   QThreadPool::globalInstance()->start([LRun]() { TSliceExportRun::Execute(LRun); });
   return LRun;
+}
+
+void TSliceExportTask::Cancel(const TSliceExportHandle& aHandle) {
+  if (aHandle) aHandle->FCancellation->Request();
 }
 
 void TSliceExportTask::QueueProgress(const TSliceProgress& aProgress, const QString& aMessage) {

@@ -13,7 +13,7 @@ namespace Corvane {
 using TSliceExportCompleted = std::function<void(const QString& aFileName, const QString& aErrorMessage)>;
 using TSliceExporterFactory = std::function<ISliceExporterPtr(TDbConnection* aConnection)>;
 
-// The token of a started run; nothing waits on it or cancels through it.
+// The token of a started run; nothing waits on it. Cancel asks the run to stop.
 class TSliceExportRun;
 using TSliceExportHandle = std::shared_ptr<TSliceExportRun>;
 
@@ -29,6 +29,10 @@ public:
                                         const TSliceExporterFactory& aFactory,
                                         const TSliceExportCompleted& aCompleted, const TSliceProgress& aProgress);
   static void QueueProgress(const TSliceProgress& aProgress, const QString& aMessage);
+  // Asks a started run to stop: the server call in flight is cancelled, the transaction rolled
+  // back and no file written; the completion then carries "Exportacao interrompida pelo
+  // usuario." (or the run's own outcome, when it ended first). Any thread; never blocks long.
+  static void Cancel(const TSliceExportHandle& aHandle);
 };
 
 }  // namespace Corvane

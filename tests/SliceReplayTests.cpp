@@ -287,3 +287,37 @@ TEST_F(TSliceReplayTest, ValuesOfEveryKindAndCompletedCyclesArriveBitForBit) {
   for (std::size_t I = 0; I < LFrom.size(); ++I) EXPECT_TRUE(LFrom[I] == LTo[I]) << "column " << I << ": " << LTo[I].TextForm().left(80).toStdString();
   EXPECT_TRUE(LTo[2].IsAssigned() && std::signbit(LTo[2].AsFloat())) << "negative zero";
 }
+
+TEST_F(TSliceReplayTest, AStopBeforeTheCommitRollsEverythingBackAndOneAfterItIsNoFailure) {
+  TTestDatabase LTarget("replay-stop", DemoSql(false), "WIN1252");
+  const TSliceScript& LNota = (*GScripts)[3];
+  auto LConnection = LTarget.Connect("UTF8");
+  // A stop requested in each phase: reading, checking the target, writing, reading back.
+  for (const QString LPhase : {"Lendo o script", "Conferindo tabelas", "Registro 1:", "Registro 5:",
+                               "Conferindo os registros gravados"}) {
+    const auto LStop = std::make_shared<TCancellation>();
+    TSliceReplayer LReplayer(*LConnection);
+    LReplayer.Cancellation(LStop).Progress([&](const QString& aMessage) {
+      if (aMessage.startsWith(LPhase)) LStop->Request();
+    });
+    try {
+      LReplayer.Run(LNota);
+      ADD_FAILURE() << "a stop in " << LPhase.toStdString() << " did not stop the replay";
+    } catch (const TCancelledError& aError) {
+      EXPECT_EQ(aError.Message(), CReplayStopped);
+    }
+    EXPECT_FALSE(LConnection->InTransaction()) << LPhase.toStdString();
+    EXPECT_EQ(QueryRows(*LConnection, "SELECT COUNT(*) FROM NOTAFI"), QStringList{"0"}) << LPhase.toStdString();
+  }
+  // The connection stays usable, and a request that comes once the commit is done changes nothing.
+  const auto LStop = std::make_shared<TCancellation>();
+  TSliceReplayer LReplayer(*LConnection);
+  LReplayer.Cancellation(LStop).Progress([&](const QString& aMessage) {
+    if (aMessage == "Transacao confirmada.") LStop->Request();
+  });
+  const TReplayResult LResult = LReplayer.Run(LNota);
+  EXPECT_TRUE(LResult.Committed);
+  EXPECT_TRUE(LStop->Requested());
+  EXPECT_EQ(LResult.Inserted, LNota.Count());
+  EXPECT_NE(QueryRows(*LConnection, "SELECT COUNT(*) FROM NOTAFI"), QStringList{"0"});
+}

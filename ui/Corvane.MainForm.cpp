@@ -124,6 +124,11 @@ TCorvaneView::TCorvaneView(QWidget* aParent) : TFramedView(QStringLiteral("Corva
                               LDesignContent);
   LContentLayout->AddAnchored(btnListaTabelas, QRect(8, 618, 186, 41), akLeft | akBottom, LDesignContent);
 
+  // Beside the groups, only while an export runs.
+  btnCancelar = NewButton(QStringLiteral("btnCancelar"), QStringLiteral("Cancelar"), pnlPrincipal);
+  btnCancelar->setGeometry(8, 292, 187, 34);
+  btnCancelar->hide();
+
   setTabOrder(edtNFSID, mmoLog);
   setTabOrder(mmoLog, edtNotaNum);
 
@@ -133,6 +138,7 @@ TCorvaneView::TCorvaneView(QWidget* aParent) : TFramedView(QStringLiteral("Corva
   LBind(btnGerarScript, &TCorvaneView::btnGerarScriptClick);
   LBind(btnGerarNotaFiscalScript, &TCorvaneView::btnGerarNotaFiscalScriptClick);
   LBind(btnListaTabelas, &TCorvaneView::btnListaTabelasClick);
+  LBind(btnCancelar, &TCorvaneView::btnCancelarClick);
 }
 
 void TCorvaneView::FormShow() {
@@ -143,7 +149,12 @@ void TCorvaneView::FormShow() {
   lblTitulo->setText(QStringLiteral("Corvane - Versão 1.01 - 14/10/2026"));
 }
 
-bool TCorvaneView::CloseQuery() { return !FExporting; }
+bool TCorvaneView::CloseQuery() {
+  if (!FExporting) return true;
+  TDialogs::Current().Warning(
+      this, QStringLiteral("Há uma exportação em andamento. Para fechar o programa, interrompa-a com o botão Cancelar."));
+  return false;
+}
 
 void TCorvaneView::SetExporting(bool aValue) {
   FExporting = aValue;
@@ -154,6 +165,9 @@ void TCorvaneView::SetExporting(bool aValue) {
   pnlSair->setEnabled(!aValue);
   imgSair->setEnabled(!aValue);
   btnGerarScript->setText(aValue ? QStringLiteral("Gerando...") : QStringLiteral("Gerar Script"));
+  btnCancelar->setVisible(aValue);
+  btnCancelar->setEnabled(aValue);
+  if (!aValue) FCancelling = false;
 }
 
 void TCorvaneView::Log(const QString& aMessage) {
@@ -165,10 +179,13 @@ void TCorvaneView::Log(const QString& aMessage) {
 }
 
 void TCorvaneView::ExportFinished(const QString& aFileName, const QString& aErrorMessage) {
+  const bool LStopped = FCancelling && aErrorMessage == CExportStopped;
   FExportTask.reset();
   SetExporting(false);
   if (aErrorMessage.isEmpty())
     Log(QStringLiteral("Script gerado em: ") + aFileName);
+  else if (LStopped)
+    Log(aErrorMessage + QStringLiteral(" Nenhum arquivo foi gravado."));
   else
     Log(QStringLiteral("ERRO: ") + aErrorMessage);
 }
@@ -248,6 +265,14 @@ void TCorvaneView::btnGerarNotaFiscalScriptClick() {
           if (LSelf) LSelf->Log(aMessage);
         });
   });
+}
+
+void TCorvaneView::btnCancelarClick() {
+  if (!FExporting || !FExportTask || FCancelling) return;
+  FCancelling = true;
+  btnCancelar->setEnabled(false);
+  Log(QStringLiteral("Cancelamento solicitado. Aguarde..."));
+  TSliceExportTask::Cancel(FExportTask);
 }
 
 void TCorvaneView::btnListaTabelasClick() {

@@ -20,6 +20,8 @@ public:
   void btnGerarScriptClick();
   void btnGerarNotaFiscalScriptClick();
   void btnListaTabelasClick();
+  // Asks the running export to stop; it ends with "Exportacao interrompida pelo usuario.".
+  void btnCancelarClick();
 
   TPanel* pnlNFSeIndex;
   TPanel* pnlNFse;
@@ -36,6 +38,7 @@ public:
   TPanel* pnlLogIndex;
   QPlainTextEdit* mmoLog;
   QPushButton* btnListaTabelas;
+  QPushButton* btnCancelar;  // shown while an export runs
 
 protected:
   void FormShow() override;
@@ -52,6 +55,7 @@ private:
   void StartExport(const std::function<TSliceExportHandle(const QString& aParameters)>& aStart);
 
   bool FExporting = false;
+  bool FCancelling = false;  // Cancelar was clicked during the current export
   TSliceExportHandle FExportTask;
 };
 

@@ -75,6 +75,9 @@ public:
   ISliceExporterPtr Dependencies(bool aEnabled) override { return Self(FInner->Dependencies(aEnabled)); }
   ISliceExporterPtr DeferCycles(bool aEnabled) override { return Self(FInner->DeferCycles(aEnabled)); }
   ISliceExporterPtr SkipArrays(bool aEnabled) override { return Self(FInner->SkipArrays(aEnabled)); }
+  ISliceExporterPtr Cancellation(const TCancellationPtr& aCancellation) override {
+    return Self(FInner->Cancellation(aCancellation));
+  }
   ISliceExporterPtr Progress(const TSliceProgress& aCallback) override {
     FInner->Progress([LObserver = FObserver, aCallback](const QString& aMessage) {
       LObserver(aMessage);

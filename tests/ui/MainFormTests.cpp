@@ -468,3 +468,63 @@ TEST_F(TMainFormDatabaseTest, CoveredTablesOpensModallyOverTheMainWindowAndIsDes
 }
 
 int main(int argc, char** argv) { return RunUiTests(argc, argv); }
+
+TEST_F(TMainFormDatabaseTest, CancelarStopsALongExportLeavesNoFileAndReturnsToIdle) {
+  // Every item has a product of its own: a lookup per row, so the run takes seconds.
+  const TTestDatabase LLarge("mainform-cancel", QString(NFSeSchema()) + R"SQL(
+COMMIT;
+CREATE TABLE PRODUTO (PRODUTO INTEGER NOT NULL PRIMARY KEY, NOME VARCHAR(40));
+ALTER TABLE NFSPRO ADD PRODUTO INTEGER REFERENCES PRODUTO;
+COMMIT;
+SET TERM ^ ;
+EXECUTE BLOCK AS
+  DECLARE I INTEGER = 3;
+BEGIN
+  WHILE (I < 40000) DO
+  BEGIN
+    INSERT INTO PRODUTO VALUES (:I, 'Produto ' || :I);
+    INSERT INTO NFSPRO VALUES (42, :I, 'Item ' || :I, :I);
+    I = I + 1;
+  END
+END^
+SET TERM ; ^
+COMMIT;
+)SQL");
+  WriteConfig(LLarge.Path());
+  QTemporaryDir LFolder;
+  const QString LFile = LFolder.filePath("NFSe_42.sql");
+  WriteFileBytes(LFile, "-- o script de antes\r\n");  // an earlier export must survive a stopped one
+  FDialogs->CancelSave = false;
+  FDialogs->SaveAnswer = LFile;
+  EXPECT_FALSE(FView->btnCancelar->isVisible());
+  FView->edtNFSID->setText("42");
+  FView->btnGerarScript->click();
+  ExpectRunning(true);
+  EXPECT_TRUE(FView->btnCancelar->isVisible());
+
+  // Closing is refused with a message that points to Cancelar.
+  EXPECT_FALSE(FView->close());
+  ASSERT_EQ(FDialogs->Warnings.size(), 1);
+  EXPECT_TRUE(FDialogs->Warnings.first().contains("Cancelar"));
+
+  // Stopped in the middle of the walk.
+  ASSERT_TRUE(WaitFor([this] { return FView->mmoLog->toPlainText().contains("Registro 100: "); }));
+  FView->btnCancelar->click();
+  EXPECT_FALSE(FView->btnCancelar->isEnabled());
+  ASSERT_TRUE(WaitFor([this] { return !FView->Exporting(); }));
+  ExpectRunning(false);
+  EXPECT_FALSE(FView->btnCancelar->isVisible());
+  const QStringList LMessages = LogMessages();
+  EXPECT_TRUE(LMessages.contains("Cancelamento solicitado. Aguarde..."));
+  EXPECT_EQ(LMessages.last(), "Exportacao interrompida pelo usuario. Nenhum arquivo foi gravado.");
+  EXPECT_FALSE(LMessages.join("\n").contains("ERRO")) << LMessages.join("\n").toStdString();
+  EXPECT_FALSE(LMessages.contains("Gravando arquivo SQL..."));
+  EXPECT_EQ(ReadFileBytes(LFile), "-- o script de antes\r\n");
+  EXPECT_EQ(QDir(LFolder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"NFSe_42.sql"});
+
+  // The next export runs to its end as usual.
+  FView->btnGerarScript->click();
+  ASSERT_TRUE(WaitFor([this] { return !FView->Exporting(); }));
+  EXPECT_EQ(LogMessages().last(), "Script gerado em: " + LFile);
+  EXPECT_TRUE(FView->close());
+}
