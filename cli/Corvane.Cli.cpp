@@ -2,6 +2,7 @@
 // Exit status: 0 success, 1 the export failed (no file written), 2 bad command line, 128 plus
 // the signal's number when SIGINT, SIGTERM or SIGHUP stopped the run (130, 143, 129).
 #include "Corvane.Connection.h"
+#include "Corvane.Documents.h"
 #include "Corvane.Errors.h"
 #include "Corvane.ExportTask.h"
 #include "Corvane.Exporter.h"
@@ -38,12 +39,17 @@ const char* const CUsage =
     "                     [--no-dependencies] [--defer-cycles] [--skip-arrays]\n"
     "                     -o FILE [--config FILE] [--quiet]\n"
     "  corvane-cli replay SCRIPT --config TARGET.ini [--dry-run] [--quiet]\n"
+    "  corvane-cli docs [--docs FILE]\n"
+    "  corvane-cli doc NAME VALUE... -o FILE [--docs FILE] [--config FILE] [--quiet]\n"
     "  corvane-cli --help | --version\n"
     "\n"
     "  nfse     exporta a NFSe (NFSRES) de codigo interno NFSID\n"
     "  nota     exporta a nota fiscal propria (NOTAFI) de numero NOTANUM\n"
     "  tables   lista as tabelas contempladas pelos dois cenarios\n"
     "  export   exporta um registro de qualquer tabela com os relacionamentos informados\n"
+    "  docs     lista os documentos: os dois embutidos e os de documentos.ini\n"
+    "  doc      exporta o documento NAME de chave VALUE... (na ordem da Chave do documento)\n"
+    "  --docs   arquivo de documentos (padrao: documentos.ini ao lado do executavel)\n"
     "  --defer-cycles  registros em ciclos de chaves estrangeiras sao gravados antes sem uma\n"
     "                  referencia anulavel do ciclo e completados depois\n"
     "  --skip-arrays   deixa campos ARRAY de fora do script\n"
@@ -78,11 +84,6 @@ private:
   QString FMessage;
 };
 
-struct TRelated {
-  QString Parent, Child, ForeignKeys, ParentKeys, Filter;
-  QString Text;  // as given, for messages
-};
-
 struct TCommand {
   QString Name;
   QStringList Positional;
@@ -91,7 +92,8 @@ struct TCommand {
   bool Quiet = false;
   QString Table;
   QList<QPair<QString, QString>> Keys;
-  QList<TRelated> Related;
+  QList<TDocumentRelation> Related;
+  QString Docs;  // the documents file, --docs
   bool Dependencies = true;
   bool DeferCycles = false;
   bool SkipArrays = false;
@@ -142,6 +144,8 @@ TCommand ParseArguments(const QStringList& aArguments) {
       LSetOnce(LCommand.Output, "-o", LTakeValue(LIndex, LName, LInline, LHasInline));
     } else if (LName == "--config") {
       LSetOnce(LCommand.Config, "--config", LTakeValue(LIndex, LName, LInline, LHasInline));
+    } else if (LName == "--docs" && (LCommand.Name == "docs" || LCommand.Name == "doc")) {
+      LSetOnce(LCommand.Docs, "--docs", LTakeValue(LIndex, LName, LInline, LHasInline));
     } else if (LName == "--quiet" && !LHasInline) {
       LCommand.Quiet = true;
     } else if (LIsExport && LName == "--table") {
@@ -153,23 +157,11 @@ TCommand ParseArguments(const QStringList& aArguments) {
       LCommand.Keys.append({LValue.left(LEqual), LValue.mid(LEqual + 1)});
     } else if (LIsExport && LName == "--related") {
       const QString LValue = LTakeValue(LIndex, LName, LInline, LHasInline);
-      // Everything after the fourth colon is the filter, which may itself hold colons.
-      QStringList LParts;
-      qsizetype LStart = 0;
-      for (int LPart = 0; LPart < 4; ++LPart) {
-        const qsizetype LColon = LValue.indexOf(':', LStart);
-        if (LColon < 0) {
-          LParts << LValue.mid(LStart);
-          LStart = -1;
-          break;
-        }
-        LParts << LValue.mid(LStart, LColon - LStart);
-        LStart = LColon + 1;
+      try {
+        LCommand.Related.append(TDocumentRelation::Parse(LValue, QStringLiteral("--related")));
+      } catch (const TCorvaneError& aError) {
+        throw TUsageError(aError.Message());
       }
-      if (LParts.size() < 4)
-        throw TUsageError("--related espera PARENT:CHILD:FK_COLUMNS:PARENT_COLUMNS[:FILTER]: " + LValue);
-      const QString LFilter = LStart < 0 ? QString() : LValue.mid(LStart);
-      LCommand.Related.append({LParts[0], LParts[1], LParts[2], LParts[3], LFilter, LValue});
     } else if (LIsExport && LName == "--no-dependencies" && !LHasInline) {
       LCommand.Dependencies = false;
     } else if (LIsExport && LName == "--defer-cycles" && !LHasInline) {
@@ -201,55 +193,9 @@ std::optional<qint64> ParseNFSID(const QString& aText) {
 // The exporter walks a relation only from rows of its PARENT table reached as root or child
 // rows: a relation that no chain from the root table reaches would be left out silently.
 void CheckRelationsReachable(const TCommand& aCommand) {
-  QStringList LReached{aCommand.Table.trimmed()};
-  QList<TRelated> LWaiting = aCommand.Related;
-  for (bool LGrown = true; LGrown;) {
-    LGrown = false;
-    for (qsizetype I = 0; I < LWaiting.size();) {
-      if (LReached.contains(LWaiting[I].Parent)) {  // exact, as the exporter compares
-        LReached << LWaiting[I].Child;
-        LWaiting.removeAt(I);
-        LGrown = true;
-      } else {
-        ++I;
-      }
-    }
-  }
-  if (!LWaiting.isEmpty())
-    throw TUsageError("--related " + LWaiting.first().Text + " nunca seria percorrido: PARENT " + LWaiting.first().Parent +
+  if (const TDocumentRelation* LUnreached = UnreachedRelation(aCommand.Table, aCommand.Related))
+    throw TUsageError("--related " + LUnreached->Text + " nunca seria percorrido: PARENT " + LUnreached->Parent +
                       " nao e a tabela de --table nem o CHILD de outro --related (maiusculas e minusculas contam)");
-}
-
-// The --key texts as values of their columns' types, so that a date or a number is compared
-// as one. When the server cannot describe the columns the texts stay texts, and the export
-// reports what is wrong as it does for any key.
-QList<TValue> KeyValues(TDbConnection& aConnection, const QString& aTable, const QList<QPair<QString, QString>>& aKeys) {
-  QList<TValue> LValues;
-  for (const auto& LKey : aKeys) LValues << TValue::Text(LKey.second);
-  QList<TValueKind> LKinds;
-  try {
-    QString LColumns;
-    for (const auto& LKey : aKeys) LColumns += (LColumns.isEmpty() ? "" : ", ") + TSqlLiterals::QuoteName(LKey.first);
-    aConnection.StartTransaction();
-    {
-      TDbQuery LQuery(aConnection);
-      LQuery.SetSQL("SELECT " + LColumns + " FROM " + TSqlLiterals::QuoteName(aTable) + " WHERE 1 = 0");
-      LQuery.Open();
-      for (int I = 0; I < LQuery.FieldCount(); ++I) LKinds << LQuery.Field(I).Kind();
-    }
-    aConnection.Rollback();
-  } catch (const TCorvaneError&) {
-    try {
-      aConnection.Rollback();
-    } catch (const TCorvaneError&) {
-    }
-    return LValues;
-  }
-  for (qsizetype I = 0; I < aKeys.size() && I < LKinds.size(); ++I)
-    if (!ValueFromText(aKeys[I].second, LKinds[I], LValues[I]))
-      throw TCorvaneError("Valor invalido para a chave " + aKeys[I].first + ": " + aKeys[I].second + " (esperado " +
-                          ValueTextForm(LKinds[I]) + ").");
-  return LValues;
 }
 
 // One export as the background task runs it: a connection of its own from the parameter list,
@@ -338,6 +284,44 @@ int ListTables() {
   return exOk;
 }
 
+int ListDocuments(const TDocumentRegistry& aRegistry) {
+  for (const TDocument& LDocument : aRegistry.Documents()) {
+    Write(stdout, LDocument.Name + (LDocument.BuiltIn ? QStringLiteral(" (embutido)") : QString()) + ": " +
+                      LDocument.Title);
+    Write(stdout, "  tabela " + LDocument.Table + ", chave " + LDocument.Keys.join(QLatin1String(", ")));
+    Write(stdout, "  tabelas: " + LDocument.Tables().join(QLatin1String(", ")));
+  }
+  Write(stdout, "Total: " + QString::number(aRegistry.Documents().size()));
+  return exOk;
+}
+
+// One document of the registry, its key values given in the order of its Chave and read as
+// the columns' types, as --key reads them.
+int ExportDocument(const TCommand& aCommand, const TDocumentRegistry& aRegistry) {
+  if (aCommand.Positional.isEmpty()) throw TUsageError("informe o documento e os valores da chave");
+  const TDocument* LFound = aRegistry.Find(aCommand.Positional.first());
+  if (!LFound) {
+    Write(stderr, "ERRO: Documento desconhecido: " + aCommand.Positional.first() + " (veja corvane-cli docs)");
+    return exUsage;
+  }
+  const TDocument LDocument = *LFound;
+  const QStringList LValues = aCommand.Positional.mid(1);
+  if (LValues.size() != LDocument.Keys.size())
+    throw TUsageError("o documento " + LDocument.Name + " espera " + QString::number(LDocument.Keys.size()) +
+                      " valor(es) de chave: " + LDocument.Keys.join(QLatin1String(", ")));
+  if (aCommand.Output.isEmpty()) throw TUsageError("informe o arquivo de saida com -o FILE");
+  QList<QPair<QString, QString>> LKeys;
+  for (qsizetype I = 0; I < LValues.size(); ++I) LKeys.append({LDocument.Keys[I], LValues[I]});
+  if (!aCommand.Quiet) Log("Iniciando " + LDocument.Name + " " + LValues.join(QLatin1Char(' ')) + ". Aguarde...");
+  return RunExport(aCommand, [LDocument, LKeys](TDbConnection* aConnection) {
+    LDocument.CheckKeyIsUnique(*aConnection);
+    ISliceExporterPtr LExporter = LDocument.Configure(aConnection);
+    const QList<TValue> LTyped = KeyValuesOf(*aConnection, LDocument.Table, LKeys);
+    for (qsizetype I = 0; I < LKeys.size(); ++I) LExporter->Key(LKeys[I].first, LTyped[I]);
+    return LExporter;
+  });
+}
+
 // The replay of a script on the target of the settings: the script is checked before any
 // connection, the connection speaks UTF8 (the script's encoding), and the outcome ends with
 // the one summary line.
@@ -411,7 +395,8 @@ int Run(const QStringList& aArguments) {
     Write(stdout, QStringLiteral("corvane-cli " CORVANE_VERSION));
     return exOk;
   }
-  if (LName != "nfse" && LName != "nota" && LName != "tables" && LName != "export" && LName != "replay")
+  if (LName != "nfse" && LName != "nota" && LName != "tables" && LName != "export" && LName != "replay" &&
+      LName != "docs" && LName != "doc")
     throw TUsageError("comando desconhecido: " + LName);
 
   const TCommand LCommand = ParseArguments(aArguments);
@@ -424,6 +409,23 @@ int Run(const QStringList& aArguments) {
     RequirePositional(LCommand, 0, "");
     if (!LCommand.Output.isNull() || LCommand.Quiet) throw TUsageError("tables aceita apenas --config");
     return ListTables();
+  }
+  if (LName == "docs" || LName == "doc") {
+    std::optional<TDocumentRegistry> LRegistry;
+    try {
+      if (!LCommand.Docs.isNull() && !QFileInfo::exists(LCommand.Docs))
+        throw TCorvaneError("Arquivo de documentos nao encontrado: " + LCommand.Docs);
+      LRegistry = TDocumentRegistry::Load(LCommand.Docs.isNull() ? TDocumentRegistry::DefaultFile() : LCommand.Docs);
+    } catch (const TCorvaneError& aError) {
+      Write(stderr, "ERRO: " + aError.Message());
+      return exUsage;
+    }
+    if (LName == "docs") {
+      RequirePositional(LCommand, 0, "");
+      if (!LCommand.Output.isNull() || LCommand.Quiet) throw TUsageError("docs aceita apenas --docs e --config");
+      return ListDocuments(*LRegistry);
+    }
+    return ExportDocument(LCommand, *LRegistry);
   }
   if (LName == "replay") {
     RequirePositional(LCommand, 1, "o script");
@@ -465,9 +467,9 @@ int Run(const QStringList& aArguments) {
   return RunExport(LCommand, [LCommand](TDbConnection* aConnection) {
     ISliceExporterPtr LExporter = TSliceExporter::New(aConnection);
     LExporter->Table(LCommand.Table);
-    const QList<TValue> LValues = KeyValues(*aConnection, LCommand.Table.trimmed(), LCommand.Keys);
+    const QList<TValue> LValues = KeyValuesOf(*aConnection, LCommand.Table.trimmed(), LCommand.Keys);
     for (qsizetype I = 0; I < LCommand.Keys.size(); ++I) LExporter->Key(LCommand.Keys[I].first, LValues[I]);
-    for (const TRelated& LRelated : LCommand.Related)
+    for (const TDocumentRelation& LRelated : LCommand.Related)
       LExporter->IncludeRelated(LRelated.Parent, LRelated.Child, LRelated.ForeignKeys, LRelated.ParentKeys,
                                 LRelated.Filter);
     LExporter->Dependencies(LCommand.Dependencies);

@@ -25,8 +25,6 @@ QStringView Unquote(QStringView aValue) {
   return aValue;
 }
 
-QString Fold(QStringView aName) { return aName.toString().toCaseFolded(); }
-
 }  // namespace
 
 QString DecodeIniText(const QByteArray& aBytes) {
@@ -56,31 +54,58 @@ TIniFile TIniFile::Parse(const QByteArray& aBytes) {
   const QStringView LAll(LText);
 
   TKeys* LSection = nullptr;  // keys before the first section header belong to no section
+  QString LSectionName, LSectionFolded;
+  int LLineNumber = 0;
   qsizetype LPos = 0;
   const qsizetype LSize = LAll.size();
+  const auto LProblem = [&](const QString& aKey, const QString& aText) {
+    LIni.FProblems.append(TIniProblem{LLineNumber, LSectionName, aKey, aText});
+  };
   while (LPos < LSize) {
     qsizetype LEnd = LPos;
     while (LEnd < LSize && LAll[LEnd] != u'\n' && LAll[LEnd] != u'\r') ++LEnd;
     const QStringView LLine = TrimBlanks(LAll.mid(LPos, LEnd - LPos));
+    // CR LF is one line end.
+    if (LEnd + 1 < LSize && LAll[LEnd] == u'\r' && LAll[LEnd + 1] == u'\n') ++LEnd;
     LPos = LEnd + 1;
+    ++LLineNumber;
 
     if (LLine.isEmpty() || LLine.front() == u';' || LLine.front() == u'#') continue;
     if (LLine.front() == u'[') {
       qsizetype LClose = LLine.indexOf(u']');
+      if (LClose < 0 || LClose != LLine.size() - 1) {
+        LSectionName.clear();
+        LProblem({}, QStringLiteral("cabecalho de secao malformado: ") + LLine.toString());
+      }
       if (LClose < 0) LClose = LLine.size();
       const QStringView LName = TrimBlanks(LLine.mid(1, LClose - 1));
       const QString LFolded = Fold(LName);
-      if (!LIni.FSections.contains(LFolded)) LIni.FSectionNames.append(LName.toString());
+      LSectionName = LName.toString();
+      LSectionFolded = LFolded;
+      if (!LIni.FSections.contains(LFolded))
+        LIni.FSectionNames.append(LName.toString());
+      else
+        LProblem({}, QStringLiteral("secao repetida"));
       LSection = &LIni.FSections[LFolded];
       continue;
     }
     const qsizetype LEqual = LLine.indexOf(u'=');
-    if (LEqual < 0 || LSection == nullptr) continue;
-    const QStringView LKey = TrimBlanks(LLine.left(LEqual));
-    if (LKey.isEmpty()) continue;
+    const QStringView LKey = LEqual < 0 ? QStringView() : TrimBlanks(LLine.left(LEqual));
+    if (LKey.isEmpty()) {
+      LProblem({}, QStringLiteral("linha sem CHAVE=VALOR: ") + LLine.toString());
+      continue;
+    }
+    if (LSection == nullptr) {
+      LProblem(LKey.toString(), QStringLiteral("chave fora de qualquer secao"));
+      continue;
+    }
     const QString LFoldedKey = Fold(LKey);
-    if (LSection->contains(LFoldedKey)) continue;
+    if (LSection->contains(LFoldedKey)) {
+      LProblem(LKey.toString(), QStringLiteral("chave repetida"));
+      continue;
+    }
     LSection->insert(LFoldedKey, Unquote(TrimBlanks(LLine.mid(LEqual + 1))).toString());
+    LIni.FKeyNames[LSectionFolded].append(LKey.toString());
   }
   return LIni;
 }

@@ -19,6 +19,15 @@
 
 namespace Corvane {
 
+// A line that the reading passed over or merged: what a file meant to be checked strictly
+// (the documents file) refuses. Line numbers count from 1.
+struct TIniProblem {
+  int Line = 0;
+  QString Section;  // as written; empty before the first section header
+  QString Key;      // as written, when the line has one
+  QString Text;     // what is wrong, in Portuguese
+};
+
 class TIniFile {
 public:
   TIniFile() = default;
@@ -32,11 +41,19 @@ public:
   QString ReadString(const QString& aSection, const QString& aKey, const QString& aDefault = {}) const;
   // Section names in order of first appearance, as written.
   QStringList Sections() const { return FSectionNames; }
+  // The key names of a section in order of first appearance, as written.
+  QStringList Keys(const QString& aSection) const { return FKeyNames.value(Fold(aSection)); }
+  // Lines the rules pass over or merge: text that is neither comment, section nor key=value,
+  // keys before the first section, a section or key given twice.
+  const QList<TIniProblem>& Problems() const { return FProblems; }
 
 private:
+  static QString Fold(QStringView aName) { return aName.toString().toCaseFolded(); }
   using TKeys = QHash<QString, QString>;  // folded key name -> value
   QHash<QString, TKeys> FSections;        // folded section name -> keys
+  QHash<QString, QStringList> FKeyNames;  // folded section name -> key names as written
   QStringList FSectionNames;
+  QList<TIniProblem> FProblems;
 };
 
 // Decodes INI file bytes to text (byte-order marks, UTF-8 with a Latin-1 fallback, UTF-16).

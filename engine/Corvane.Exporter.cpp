@@ -285,6 +285,10 @@ QByteArray TSliceExporter::RunScript() {
     } catch (...) {
       LRoots.Error = std::current_exception();
     }
+    // Keys that cover no unique key select several rows: all are exported, and the user is told.
+    if (LRoots.Rows.size() > 1)
+      Report("A chave informada seleciona " + QString::number(LRoots.Rows.size()) + " registros de " + FTable +
+             "; todos serao exportados.");
     Walk([this, &LRoots]() { VisitRows(FTable, std::move(LRoots), CRootOrigin); });
   }
   if (FCompleted) FScript.insert(LNotes, QByteArray(ScriptFormat::CCycleNote.data(), ScriptFormat::CCycleNote.size()) + "\r\n");

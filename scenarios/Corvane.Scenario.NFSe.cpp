@@ -1,13 +1,11 @@
 #include "Corvane.Scenario.NFSe.h"
 
+#include "Corvane.Documents.h"
+
 namespace Corvane {
 
 ISliceExporterPtr TNFSeSlice::Configure(TDbConnection* aConnection) {
-  return TSliceExporter::New(aConnection)
-      ->Table("NFSRES")
-      ->IncludeChildren("NFSPRO", "NFSID", "NFSID")
-      ->IncludeChildren("DUPREC", "E9_NFSID", "NFSID")
-      ->Dependencies(true);
+  return TDocumentRegistry::NFSe().Configure(aConnection);
 }
 
 ISliceExporterPtr TNFSeSlice::New(TDbConnection* aConnection, std::int64_t aNFSID) {

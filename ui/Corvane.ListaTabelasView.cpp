@@ -1,6 +1,8 @@
 #include "Corvane.ListaTabelasView.h"
 
 #include "Corvane.Connection.h"
+#include "Corvane.Dialogs.h"
+#include "Corvane.Documents.h"
 #include "Corvane.Scenario.NFSe.h"
 #include "Corvane.Scenario.NotaFiscal.h"
 
@@ -62,6 +64,19 @@ void TListaTabelasView::ListarTabelas() {
   LLines << QString();
   LLines << LTables;
   LLines << QString() << QStringLiteral("Total: ") + QString::number(LTables.size()) << QString();
+  // The documents that support staff defined, each with its tables; nothing when there are none.
+  QStringList LDocuments;
+  try {
+    const TDocumentRegistry LRegistry = TDocumentRegistry::Load(TDocumentRegistry::DefaultFile());
+    for (const TDocument& LDocument : LRegistry.Documents())
+      if (!LDocument.BuiltIn)
+        LDocuments << LDocument.Name + QStringLiteral(" (") + LDocument.Title + QStringLiteral("): ") +
+                          LDocument.Tables().join(QStringLiteral(", "));
+  } catch (...) {
+    LDocuments << CurrentErrorMessage();
+  }
+  if (!LDocuments.isEmpty())
+    LLines << QStringLiteral("Documentos de documentos.ini:") << LDocuments << QString();
   LLines << QStringLiteral("Tabelas e filhas configuradas nos cenários NFSe e Nota Fiscal.");
   LLines << QStringLiteral("Dependências por FK são identificadas durante a exportação e aparecem no log.");
 

@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
 #include <QTextCursor>
 #include <QTime>
 
@@ -124,9 +126,26 @@ TCorvaneView::TCorvaneView(QWidget* aParent) : TFramedView(QStringLiteral("Corva
                               LDesignContent);
   LContentLayout->AddAnchored(btnListaTabelas, QRect(8, 618, 186, 41), akLeft | akBottom, LDesignContent);
 
+  // The documents of documentos.ini, below the two built-in ones.
+  pnlDocumentoIndex = NewGroup(QStringLiteral("pnlDocumento"), QStringLiteral("pnlDocumento"),
+                               QStringLiteral("Outros Documentos"), QRect(7, 296, 189, 276), pnlPrincipal,
+                               &pnlDocumento, &pnlDocumentoTitulo);
+  cbxDocumento = new QComboBox(pnlDocumento);
+  cbxDocumento->setObjectName(QStringLiteral("cbxDocumento"));
+  cbxDocumento->setGeometry(8, 26, 167, 25);
+  cbxDocumento->setFocusPolicy(Qt::StrongFocus);
+  pnlChaves = new QScrollArea(pnlDocumento);
+  pnlChaves->setObjectName(QStringLiteral("pnlChaves"));
+  pnlChaves->setGeometry(8, 56, 167, 170);
+  pnlChaves->setFrameShape(QFrame::NoFrame);
+  pnlChaves->setWidgetResizable(true);
+  pnlChaves->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  btnGerarDocumento = NewButton(QStringLiteral("btnGerarDocumento"), QStringLiteral("Gerar Script"), pnlDocumento);
+  btnGerarDocumento->setGeometry(8, 232, 167, 34);
+
   // Beside the groups, only while an export runs.
   btnCancelar = NewButton(QStringLiteral("btnCancelar"), QStringLiteral("Cancelar"), pnlPrincipal);
-  btnCancelar->setGeometry(8, 292, 187, 34);
+  btnCancelar->setGeometry(8, 578, 187, 34);
   btnCancelar->hide();
 
   setTabOrder(edtNFSID, mmoLog);
@@ -139,6 +158,8 @@ TCorvaneView::TCorvaneView(QWidget* aParent) : TFramedView(QStringLiteral("Corva
   LBind(btnGerarNotaFiscalScript, &TCorvaneView::btnGerarNotaFiscalScriptClick);
   LBind(btnListaTabelas, &TCorvaneView::btnListaTabelasClick);
   LBind(btnCancelar, &TCorvaneView::btnCancelarClick);
+  LBind(btnGerarDocumento, &TCorvaneView::btnGerarDocumentoClick);
+  connect(cbxDocumento, &QComboBox::currentIndexChanged, this, [this]() { cbxDocumentoChange(); });
 }
 
 void TCorvaneView::FormShow() {
@@ -147,6 +168,48 @@ void TCorvaneView::FormShow() {
   mmoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   mmoLog->setMaximumBlockCount(0);
   lblTitulo->setText(QStringLiteral("Corvane - Versão 1.01 - 14/10/2026"));
+  CarregarDocumentos();
+}
+
+void TCorvaneView::CarregarDocumentos() {
+  FDocuments.clear();
+  try {
+    const TDocumentRegistry LRegistry = TDocumentRegistry::Load(TDocumentRegistry::DefaultFile());
+    for (const TDocument& LDocument : LRegistry.Documents())
+      if (!LDocument.BuiltIn) FDocuments << LDocument;
+  } catch (...) {
+    Log(QStringLiteral("ERRO: ") + CurrentErrorMessage());
+  }
+  const QSignalBlocker LBlocker(cbxDocumento);
+  cbxDocumento->clear();
+  for (const TDocument& LDocument : std::as_const(FDocuments)) cbxDocumento->addItem(LDocument.Title, LDocument.Name);
+  if (FDocuments.isEmpty()) cbxDocumento->setPlaceholderText(QStringLiteral("Nenhum documento em documentos.ini"));
+  cbxDocumentoChange();
+}
+
+void TCorvaneView::cbxDocumentoChange() {
+  // One labelled edit box per key column of the chosen document, in the order of its Chave.
+  auto LBox = new QWidget;
+  auto LLayout = new QVBoxLayout(LBox);
+  LLayout->setContentsMargins(0, 0, 0, 0);
+  LLayout->setSpacing(2);
+  edtChaves.clear();
+  const qsizetype LIndex = cbxDocumento->currentIndex();
+  if (LIndex >= 0 && LIndex < FDocuments.size())
+    for (const QString& LKey : FDocuments[LIndex].Keys) {
+      auto LLabel = new TLabel(QStringLiteral("lblChave") + LKey, LKey, LBox);
+      auto LEdit = new QLineEdit(LBox);
+      LEdit->setObjectName(QStringLiteral("edtChave") + LKey);
+      LEdit->setPlaceholderText(QStringLiteral("Informe ") + LKey);
+      LEdit->setFixedHeight(25);
+      LEdit->setEnabled(!FExporting);
+      LLayout->addWidget(LLabel);
+      LLayout->addWidget(LEdit);
+      edtChaves << LEdit;
+    }
+  LLayout->addStretch();
+  pnlChaves->setWidget(LBox);  // the previous box is deleted
+  btnGerarDocumento->setEnabled(!FExporting && !edtChaves.isEmpty());
 }
 
 bool TCorvaneView::CloseQuery() {
@@ -167,6 +230,9 @@ void TCorvaneView::SetExporting(bool aValue) {
   btnGerarScript->setText(aValue ? QStringLiteral("Gerando...") : QStringLiteral("Gerar Script"));
   btnCancelar->setVisible(aValue);
   btnCancelar->setEnabled(aValue);
+  cbxDocumento->setEnabled(!aValue);
+  for (QLineEdit* LEdit : std::as_const(edtChaves)) LEdit->setEnabled(!aValue);
+  btnGerarDocumento->setEnabled(!aValue && !edtChaves.isEmpty());
   if (!aValue) FCancelling = false;
 }
 
@@ -273,6 +339,51 @@ void TCorvaneView::btnCancelarClick() {
   btnCancelar->setEnabled(false);
   Log(QStringLiteral("Cancelamento solicitado. Aguarde..."));
   TSliceExportTask::Cancel(FExportTask);
+}
+
+void TCorvaneView::btnGerarDocumentoClick() {
+  if (FExporting) return;
+  const qsizetype LIndex = cbxDocumento->currentIndex();
+  if (LIndex < 0 || LIndex >= FDocuments.size()) return;
+  mmoLog->clear();
+  const TDocument LDocument = FDocuments[LIndex];
+  QList<QPair<QString, QString>> LKeys;
+  QStringList LValues;
+  for (qsizetype I = 0; I < LDocument.Keys.size() && I < edtChaves.size(); ++I) {
+    const QString LValue = TrimWhiteSpace(edtChaves[I]->text());
+    if (LValue.isEmpty()) {
+      Log(QStringLiteral("Informe ") + LDocument.Keys[I] + QStringLiteral(" do documento ") + LDocument.Title +
+          QStringLiteral("."));
+      edtChaves[I]->setFocus();
+      return;
+    }
+    LKeys.append({LDocument.Keys[I], LValue});
+    LValues << LValue;
+  }
+  QString LFileName;
+  if (!AskScriptFile(LDocument.Name + QStringLiteral("_") + FileNamePart(LValues.join(QLatin1Char('_'))), &LFileName))
+    return;
+  Log(QStringLiteral("Iniciando ") + LDocument.Title + QStringLiteral(" ") + LValues.join(QLatin1Char(' ')) +
+      QStringLiteral(". Aguarde..."));
+
+  const QPointer<TCorvaneView> LSelf(this);
+  StartExport([&](const QString& aParameters) {
+    return TSliceExportTask::RunScenario(
+        aParameters, LFileName,
+        [LDocument, LKeys](TDbConnection* aConnection) {
+          LDocument.CheckKeyIsUnique(*aConnection);
+          ISliceExporterPtr LExporter = LDocument.Configure(aConnection);
+          const QList<TValue> LTyped = KeyValuesOf(*aConnection, LDocument.Table, LKeys);
+          for (qsizetype I = 0; I < LKeys.size(); ++I) LExporter->Key(LKeys[I].first, LTyped[I]);
+          return LExporter;
+        },
+        [LSelf](const QString& aFileName, const QString& aErrorMessage) {
+          if (LSelf) LSelf->ExportFinished(aFileName, aErrorMessage);
+        },
+        [LSelf](const QString& aMessage) {
+          if (LSelf) LSelf->Log(aMessage);
+        });
+  });
 }
 
 void TCorvaneView::btnListaTabelasClick() {

@@ -1,11 +1,15 @@
 #pragma once
 // The main window: starts the NFSe and Nota Fiscal exports, follows them in the log and
 // opens the covered-tables window.
+#include "Corvane.Documents.h"
 #include "Corvane.ExportTask.h"
 #include "Corvane.WindowFrame.h"
 
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 
 namespace Corvane {
 
@@ -22,6 +26,12 @@ public:
   void btnListaTabelasClick();
   // Asks the running export to stop; it ends with "Exportacao interrompida pelo usuario.".
   void btnCancelarClick();
+  // Exports the document chosen in the panel of the documents file.
+  void btnGerarDocumentoClick();
+  // Reads documentos.ini beside the executable again and fills the panel's list.
+  void CarregarDocumentos();
+  // The documents of the file that the panel lists.
+  const QList<TDocument>& Documentos() const { return FDocuments; }
 
   TPanel* pnlNFSeIndex;
   TPanel* pnlNFse;
@@ -39,6 +49,14 @@ public:
   QPlainTextEdit* mmoLog;
   QPushButton* btnListaTabelas;
   QPushButton* btnCancelar;  // shown while an export runs
+  // The documents defined in documentos.ini: one edit box per key column of the chosen one.
+  TPanel* pnlDocumentoIndex;
+  TPanel* pnlDocumento;
+  TPanel* pnlDocumentoTitulo;
+  QComboBox* cbxDocumento;
+  QScrollArea* pnlChaves;
+  QList<QLineEdit*> edtChaves;
+  QPushButton* btnGerarDocumento;
 
 protected:
   void FormShow() override;
@@ -54,6 +72,9 @@ private:
   // Parameter list, running state and the task; a failure returns to Idle with its message.
   void StartExport(const std::function<TSliceExportHandle(const QString& aParameters)>& aStart);
 
+  void cbxDocumentoChange();
+
+  QList<TDocument> FDocuments;
   bool FExporting = false;
   bool FCancelling = false;  // Cancelar was clicked during the current export
   TSliceExportHandle FExportTask;
