@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace Corvane {
@@ -145,6 +146,7 @@ struct TDbConnection::TImpl {
   Fb::TTransaction FTransaction;
   std::vector<IQueryLink*> FQueries;
   TCancellationPtr FCancellation;
+  Fb::TCallGate FGate;  // which calls in progress a stop may cancel
 
   // Fixed at Open from CharacterSet.
   bool FUtf8Connection = false;
@@ -320,11 +322,10 @@ void TDbConnection::SetCancellation(const TCancellationPtr& aCancellation) {
 const TCancellationPtr& TDbConnection::Cancellation() const { return FImpl->FCancellation; }
 
 void TDbConnection::CancelOperation() noexcept {
-  if (!FImpl->FAttachment.Valid() || !Fb::Loaded()) return;
-  Fb::TStatus LStatus;
-  // Raise: the call in flight fails and the attachment stays usable. Nothing in flight:
-  // nothing to do, the run sees the request at its next check.
-  Fb::Api().FCancelOperation(LStatus.Get(), FImpl->FAttachment.Ptr(), fb_cancel_raise);
+  if (!FImpl->FAttachment.Valid()) return;
+  // Raise: the call in flight fails and the attachment stays usable. Nothing in flight, or a
+  // call that may not be cancelled: the run sees the request at its next check.
+  FImpl->FGate.Cancel(FImpl->FAttachment.Ptr());
 }
 
 bool TDbConnection::IsOpen() const { return FImpl->FAttachment.Valid(); }
@@ -338,6 +339,7 @@ void TDbConnection::StartTransaction() {
   const QByteArray LBytes = Fb::TransactionParameterBlock(FImpl->FReadOnly, FImpl->FIsolation);
   Fb::TTransaction LHandle;
   Fb::TStatus LStatus;
+  const Fb::TCallGate::TCall LCall(FImpl->FGate, false);
   LApi.FStartTransaction(LStatus.Get(), LHandle.Ptr(), short(1), FImpl->FAttachment.Ptr(), short(LBytes.size()),
                          LBytes.constData());
   if (LStatus.Failed()) {
@@ -352,7 +354,10 @@ void TDbConnection::Rollback() {
   FImpl->EndTransactionOfQueries();
   const Fb::TApi& LApi = Fb::Api();
   Fb::TStatus LStatus;
-  LApi.FRollbackTransaction(LStatus.Get(), FImpl->FTransaction.Ptr());
+  {
+    const Fb::TCallGate::TCall LCall(FImpl->FGate, false);
+    LApi.FRollbackTransaction(LStatus.Get(), FImpl->FTransaction.Ptr());
+  }
   if (LStatus.Failed()) {
     // The transaction is unusable either way; report the failure but do not stay stuck in it.
     const QString LMessage = Fb::StatusText(LStatus.FVector);
@@ -366,7 +371,10 @@ void TDbConnection::Commit() {
   if (!InTransaction()) throw TCorvaneError(QStringLiteral("Nenhuma transacao ativa"));
   FImpl->EndTransactionOfQueries();
   Fb::TStatus LStatus;
-  Fb::Api().FCommitTransaction(LStatus.Get(), FImpl->FTransaction.Ptr());
+  {
+    const Fb::TCallGate::TCall LCall(FImpl->FGate, false);
+    Fb::Api().FCommitTransaction(LStatus.Get(), FImpl->FTransaction.Ptr());
+  }
   Fb::Check(LStatus);
   FImpl->FTransaction.Forget();
 }
@@ -541,8 +549,9 @@ bool ValidTime(const TTime& aTime) {
 }  // namespace
 
 // The whole content of a BLOB, read within the connection's active transaction.
-QByteArray ReadBlobContent(FB_API_HANDLE* aAttachment, FB_API_HANDLE* aTransaction, ISC_QUAD aId) {
+QByteArray ReadBlobContent(Fb::TCallGate& aGate, FB_API_HANDLE* aAttachment, FB_API_HANDLE* aTransaction, ISC_QUAD aId) {
   const Fb::TApi& LApi = Fb::Api();
+  const Fb::TCallGate::TCall LCall(aGate, false);
   Fb::TBlob LBlob;
   Fb::TStatus LStatus;
   LApi.FOpenBlob2(LStatus.Get(), aAttachment, aTransaction, LBlob.Ptr(), &aId, 0, nullptr);
@@ -645,6 +654,8 @@ struct TDbQuery::TImpl final : IQueryLink {
   void CloseCursorQuietly() noexcept {
     if (FCursorOpen && FStatement.Valid() && Fb::Loaded()) {
       Fb::TStatus LStatus;
+      std::optional<Fb::TCallGate::TCall> LCall;
+      if (FConnection) LCall.emplace(FConnection->FGate, false);
       Fb::Api().FFreeStatement(LStatus.Get(), FStatement.Ptr(), DSQL_close);
     }
     FCursorOpen = false;
@@ -677,6 +688,7 @@ struct TDbQuery::TImpl final : IQueryLink {
     const Fb::TApi& LApi = Fb::Api();
     auto LDescribe = [&] {
       Fb::TStatus LStatus;
+      const Fb::TCallGate::TCall LCall(FConnection->FGate, false);
       if (aInput)
         LApi.FDescribeBind(LStatus.Get(), FStatement.Ptr(), SQLDA_VERSION1, aSqlda.Get());
       else
@@ -695,6 +707,7 @@ struct TDbQuery::TImpl final : IQueryLink {
     const char LItems[] = {isc_info_sql_stmt_type};
     char LBuffer[16] = {};
     Fb::TStatus LStatus;
+    const Fb::TCallGate::TCall LCall(FConnection->FGate, false);
     Fb::Api().FSqlInfo(LStatus.Get(), FStatement.Ptr(), short(sizeof LItems), LItems, short(sizeof LBuffer), LBuffer);
     Fb::Check(LStatus);
     if (LBuffer[0] != isc_info_sql_stmt_type) return 0;
@@ -711,6 +724,8 @@ struct TDbQuery::TImpl final : IQueryLink {
     if (!LConnection.ConnectionEncoding().TryEncode(FParsed.Positional, LText))
       throw TCorvaneError(QStringLiteral("Texto SQL com caracteres fora do conjunto de caracteres da conexao"));
     try {
+      // Allocating and preparing send the statement's text, however long.
+      const Fb::TCallGate::TCall LCall(LConnection.FGate, false);
       if (!FStatement.Valid()) {
         Fb::TStatus LStatus;
         LApi.FAllocateStatement(LStatus.Get(), LConnection.FAttachment.Ptr(), FStatement.Ptr());
@@ -812,6 +827,7 @@ struct TDbQuery::TImpl final : IQueryLink {
     Fb::TBlob LBlob;
     ISC_QUAD LId{};
     Fb::TStatus LStatus;
+    const Fb::TCallGate::TCall LCall(LConnection.FGate, false);
     LApi.FCreateBlob2(LStatus.Get(), LConnection.FAttachment.Ptr(), LConnection.FTransaction.Ptr(), LBlob.Ptr(), &LId,
                       0, nullptr);
     if (LStatus.Failed()) {
@@ -1026,7 +1042,7 @@ struct TDbQuery::TImpl final : IQueryLink {
   }
 
   QByteArray ReadBlob(ISC_QUAD aId) {
-    return ReadBlobContent(FConnection->FAttachment.Ptr(), FConnection->FTransaction.Ptr(), aId);
+    return ReadBlobContent(FConnection->FGate, FConnection->FAttachment.Ptr(), FConnection->FTransaction.Ptr(), aId);
   }
 
   TValue Decode(int aIndex) {
@@ -1151,9 +1167,23 @@ struct TDbQuery::TImpl final : IQueryLink {
     for (int I = 0; I < int(FFields.size()); ++I) FFields[std::size_t(I)].FValue = Decode(I);
   }
 
+  // The bytes of the input message: the size of the request that executing sends.
+  int InputSize() {
+    int LSize = 0;
+    for (int I = 0; I < FIn.Count(); ++I) LSize += FIn.Var(I).sqllen + 4;
+    return LSize;
+  }
+
   void Fetch() {
+    // A stop requested while the rows come: the next one is not asked for.
+    if (FConnection->FCancellation)
+      FConnection->FCancellation->Check(QStringLiteral("Operacao interrompida pelo usuario."));
     Fb::TStatus LStatus;
-    const ISC_STATUS LResult = Fb::Api().FFetch(LStatus.Get(), FStatement.Ptr(), SQLDA_VERSION1, FOut.Get());
+    ISC_STATUS LResult;
+    {
+      const Fb::TCallGate::TCall LCall(FConnection->FGate, true);
+      LResult = Fb::Api().FFetch(LStatus.Get(), FStatement.Ptr(), SQLDA_VERSION1, FOut.Get());
+    }
     if (LResult == 100) {
       FEof = true;
       return;
@@ -1176,11 +1206,14 @@ struct TDbQuery::TImpl final : IQueryLink {
       Bind();
       const Fb::TApi& LApi = Fb::Api();
       Fb::TStatus LStatus;
+      std::optional<Fb::TCallGate::TCall> LCall;
+      LCall.emplace(LConnection.FGate, InputSize() <= Fb::TCallGate::CSmallRequest);
       if (FSelect) {
         LApi.FExecute(LStatus.Get(), LConnection.FTransaction.Ptr(), FStatement.Ptr(), SQLDA_VERSION1, FIn.Get());
         Fb::Check(LStatus);
         FCursorOpen = true;
         FOpen = true;
+        LCall.reset();
         Fetch();
       } else if (!FFields.empty()) {
         // EXECUTE PROCEDURE and RETURNING clauses: one row, no cursor.
@@ -1334,7 +1367,7 @@ void TDbBlobReader::Load(const TDbRow& aRow) {
     ISC_QUAD LId;
     std::memcpy(&LId, LBlob.Id, sizeof LId);
     aRow.FData->Fields[std::size_t(LBlob.Field)].FValue =
-        BlobValue(ReadBlobContent(FConnection.FImpl->FAttachment.Ptr(), FConnection.FImpl->FTransaction.Ptr(), LId),
+        BlobValue(ReadBlobContent(FConnection.FImpl->FGate, FConnection.FImpl->FAttachment.Ptr(), FConnection.FImpl->FTransaction.Ptr(), LId),
                   LBlob.Text, LBlob.Utf8, LBlob.Untranslated, *FSingleByte);
     LDeferred.erase(LDeferred.begin());
   }

@@ -158,6 +158,24 @@ void RaiseStatus(const ISC_STATUS* aStatus) {
   throw TCorvaneError(StatusText(aStatus));
 }
 
+TCallGate::TCall::TCall(TCallGate& aGate, bool aCancellable) : FGate(aGate), FCancellable(aCancellable) {
+  std::lock_guard LLock(FGate.FMutex);
+  ++(FCancellable ? FGate.FCancellable : FGate.FOther);
+}
+
+TCallGate::TCall::~TCall() {
+  std::lock_guard LLock(FGate.FMutex);
+  --(FCancellable ? FGate.FCancellable : FGate.FOther);
+}
+
+void TCallGate::Cancel(FB_API_HANDLE* aAttachment) noexcept {
+  // Under the lock: no call can start sending while the cancel is being written.
+  std::lock_guard LLock(FMutex);
+  if (FOther > 0 || FCancellable == 0 || !Loaded()) return;
+  TStatus LStatus;
+  GApi.FCancelOperation(LStatus.Get(), aAttachment, fb_cancel_raise);
+}
+
 void TAttachmentTraits::Release(FB_API_HANDLE& aHandle) noexcept {
   if (!aHandle || !Loaded()) return;
   TStatus LStatus;

@@ -11,6 +11,7 @@
 #include <QString>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -117,6 +118,37 @@ using TAttachment = THandle<TAttachmentTraits>;
 using TTransaction = THandle<TTransactionTraits>;
 using TStatement = THandle<TStatementTraits>;
 using TBlob = THandle<TBlobTraits>;
+
+// Which client calls on one attachment a stop may cancel. fb_cancel_operation writes to the
+// attachment's socket from the requesting thread, beside the call in progress: were that call
+// still sending a request too large for one write, the two packets would interleave and the
+// server would wait for ever for the rest of it. So the cancel goes out only while every call in
+// progress is one whose request is small (fetches, executes of small messages) and no other call
+// is about to send; otherwise the stop waits for the run's next check, which comes soon.
+class TCallGate {
+public:
+  // Marks one client call from before it starts until it returns.
+  class TCall {
+  public:
+    TCall(TCallGate& aGate, bool aCancellable);
+    ~TCall();
+    TCall(const TCall&) = delete;
+    TCall& operator=(const TCall&) = delete;
+
+  private:
+    TCallGate& FGate;
+    bool FCancellable;
+  };
+  // The requests that a cancellable call may send at most.
+  static constexpr int CSmallRequest = 2048;
+  // Cancels the calls in progress when every one of them may be cancelled; never throws.
+  void Cancel(FB_API_HANDLE* aAttachment) noexcept;
+
+private:
+  std::mutex FMutex;
+  int FCancellable = 0;
+  int FOther = 0;
+};
 
 // An XSQLDA with room for a number of items, and optionally one buffer for their data and
 // null indicators, allocated once and reused for every row.

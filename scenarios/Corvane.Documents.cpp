@@ -296,7 +296,7 @@ public:
     LDocument.Table = LValue("Tabela");
     if (LDocument.Table.isEmpty()) Fail(aSection, "Tabela", QStringLiteral("informe a tabela principal do documento."));
     LDocument.Keys = ParseNameList(LValue("Chave"));
-    if (LDocument.Keys.isEmpty()) Fail(aSection, "Chave", QStringLiteral("informe as colunas da chave, separadas por virgula."));
+    if (LDocument.Keys.isEmpty() || LDocument.Keys.contains(QString())) Fail(aSection, "Chave", QStringLiteral("informe as colunas da chave, separadas por virgula."));
     if (QSet<QString>(LDocument.Keys.begin(), LDocument.Keys.end()).size() != LDocument.Keys.size())
       Fail(aSection, "Chave", QStringLiteral("coluna repetida."));
 

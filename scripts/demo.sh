@@ -16,18 +16,22 @@ fi
 
 NFSE_FILE=$BUILD_DIR/NFSe_1001.sql
 NOTA_FILE=$BUILD_DIR/NotaFiscal_000123.sql
+PEDIDO_FILE=$BUILD_DIR/Pedido_5001.sql
 "$CLI" nfse 1001 -o "$NFSE_FILE"
 "$CLI" nota 000123 -o "$NOTA_FILE"
+"$CLI" doc Pedido 5001 -o "$PEDIDO_FILE"
 
 cat <<MSG
 
 Slice scripts of the demo database:
   NFSe 1001:           $NFSE_FILE
   Nota Fiscal 000123:  $NOTA_FILE
-Replay one on another database of the same schema with:
-  isql-fb -b -ch UTF8 -i $NOTA_FILE localhost:/path/of/target.fdb
+  Pedido 5001:         $PEDIDO_FILE  (a document of documentos.ini)
+Replay one on another database of the same schema (an empty one: demo/make-empty.sh FILE.fdb):
+  $CLI replay $NOTA_FILE --config TARGET.ini --dry-run   # what it would change
+  $CLI replay $NOTA_FILE --config TARGET.ini             # write it, checked
 Other demo documents: NFSe 1002 and 1003, Nota Fiscal 000124 and 000125
-  ($CLI nota 000124 -o FILE). Covered tables: $CLI tables
+  ($CLI nota 000124 -o FILE); $CLI docs lists them all. Covered tables: $CLI tables
 MSG
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$BUILD_DIR/ui/corvane" ]; then

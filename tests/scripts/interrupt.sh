@@ -66,6 +66,16 @@ stop_at() {
   LPid=$!
   sleep "$(printf '%d.%03d' $((LDelay / 1000)) $((LDelay % 1000)))"
   kill "-$LSignal" "$LPid" 2>/dev/null || true
+  # A stop must end the run promptly: one that hangs (a call that never returns) fails.
+  local LWaited=0
+  while kill -0 "$LPid" 2>/dev/null && [ "$LWaited" -lt 600 ]; do
+    sleep 0.1
+    LWaited=$((LWaited + 1))
+  done
+  if kill -0 "$LPid" 2>/dev/null; then
+    kill -KILL "$LPid" 2>/dev/null || true
+    fail "$* nao terminou 60 s depois de SIG$LSignal (${LDelay} ms)"
+  fi
   RC=0
   wait "$LPid" || RC=$?
 }

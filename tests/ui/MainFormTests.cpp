@@ -528,3 +528,50 @@ COMMIT;
   EXPECT_EQ(LogMessages().last(), "Script gerado em: " + LFile);
   EXPECT_TRUE(FView->close());
 }
+
+TEST_F(TMainFormDatabaseTest, OtherDocumentsPanelListsTheFileAndExportsTheChosenOne) {
+  // The documents file beside the executable, as the program reads it.
+  const QString LDocuments = QDir(ExecutableFolder()).filePath("documentos.ini");
+  WriteFileBytes(LDocuments, "[Pedido]\r\nTitulo=Pedido de Venda\r\nTabela=PEDRES\r\nChave=PEDNUM\r\n"
+                             "Relacao1=PEDRES:PEDPRO:PEDNUM:PEDNUM\r\n"
+                             "[Item]\r\nTitulo=Item de pedido\r\nTabela=PEDPRO\r\nChave=PEDNUM,ITEM\r\n");
+  struct TRemove {
+    QString File;
+    ~TRemove() { QFile::remove(File); }
+  } LRemove{LDocuments};
+  const TTestDatabase LDemo("mainform-documents", DemoSql(), "WIN1252");
+  WriteConfig(LDemo.Path());
+  FView->CarregarDocumentos();
+  ASSERT_EQ(FView->cbxDocumento->count(), 2);
+  EXPECT_EQ(FView->cbxDocumento->itemText(0), "Pedido de Venda");
+  // One edit box per key column of the chosen document.
+  FView->cbxDocumento->setCurrentIndex(1);
+  ASSERT_EQ(FView->edtChaves.size(), 2);
+  EXPECT_EQ(FView->edtChaves[1]->placeholderText(), "Informe ITEM");
+  FView->cbxDocumento->setCurrentIndex(0);
+  ASSERT_EQ(FView->edtChaves.size(), 1);
+
+  // A blank key is asked for before anything starts.
+  FView->btnGerarDocumento->click();
+  EXPECT_EQ(LogMessages(), QStringList{"Informe PEDNUM do documento Pedido de Venda."});
+  EXPECT_TRUE(FDialogs->SaveRequests.isEmpty());
+
+  QTemporaryDir LFolder;
+  const QString LFile = LFolder.filePath("Pedido_5001.sql");
+  FDialogs->CancelSave = false;
+  FDialogs->SaveAnswer = LFile;
+  FView->edtChaves[0]->setText(" 5001 ");
+  FView->btnGerarDocumento->click();
+  EXPECT_TRUE(FDialogs->SaveRequests.last().ProposedFile.endsWith("/Pedido_5001.sql"));
+  ExpectRunning(true);
+  EXPECT_FALSE(FView->btnGerarDocumento->isEnabled());
+  EXPECT_FALSE(FView->edtChaves[0]->isEnabled());
+  ASSERT_TRUE(WaitFor([this] { return !FView->Exporting(); }));
+  ExpectRunning(false);
+  EXPECT_TRUE(FView->btnGerarDocumento->isEnabled());
+  const QStringList LMessages = LogMessages();
+  EXPECT_EQ(LMessages.first(), "Iniciando Pedido de Venda 5001. Aguarde...");
+  EXPECT_EQ(LMessages.last(), "Script gerado em: " + LFile) << LMessages.join("\n").toStdString();
+  const QByteArray LScript = ReadFileBytes(LFile);
+  EXPECT_EQ(LScript.count("UPDATE OR INSERT INTO \"PEDPRO\""), 3);
+}
