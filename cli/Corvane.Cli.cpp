@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QHash>
 #include <QStringList>
 #include <QTime>
 #include <cstdio>
@@ -52,8 +53,9 @@ const char* const CUsage =
 
 enum TExit { exOk = 0, exFailed = 1, exUsage = 2 };
 
+// Whatever a line carries (keys, names, server messages), it stays one harmless line.
 void Write(FILE* aStream, const QString& aLine) {
-  const QByteArray LBytes = (aLine + u'\n').toUtf8();
+  const QByteArray LBytes = (PrintableText(aLine) + u'\n').toUtf8();
   std::fwrite(LBytes.constData(), 1, static_cast<size_t>(LBytes.size()), aStream);
   std::fflush(aStream);
 }
@@ -209,6 +211,92 @@ void CheckRelationsReachable(const TCommand& aCommand) {
   if (!LWaiting.isEmpty())
     throw TUsageError("--related " + LWaiting.first().Text + " nunca seria percorrido: PARENT " + LWaiting.first().Parent +
                       " nao e a tabela de --table nem o CHILD de outro --related (maiusculas e minusculas contam)");
+}
+
+// Firebird takes unquoted names in any case, storing them upper-cased: a typed name that no
+// table or column has exactly is the upper-cased one when that exists. A name found neither way
+// stays as typed, and the export says what is missing.
+class TTypedNames {
+public:
+  explicit TTypedNames(TDbConnection& aConnection) : FConnection(aConnection) {}
+
+  QString Table(const QString& aTyped) {
+    const QString LTyped = aTyped.trimmed();
+    const QStringList LFound = Names(QStringLiteral("SELECT TRIM(TRAILING FROM RDB$RELATION_NAME) FROM RDB$RELATIONS "
+                                                    "WHERE RDB$RELATION_NAME = :N OR RDB$RELATION_NAME = :U"),
+                                     LTyped);
+    return Pick(LTyped, LFound);
+  }
+  // The columns of aTable, read once.
+  const QStringList& Columns(const QString& aTable) {
+    const auto LKnown = FColumns.constFind(aTable);
+    if (LKnown != FColumns.constEnd()) return *LKnown;
+    return *FColumns.insert(
+        aTable, Names(QStringLiteral("SELECT TRIM(TRAILING FROM RDB$FIELD_NAME) FROM RDB$RELATION_FIELDS "
+                                     "WHERE RDB$RELATION_NAME = :N OR RDB$RELATION_NAME = :U"),
+                      aTable, false));
+  }
+  QString Column(const QString& aTable, const QString& aTyped) { return Pick(aTyped.trimmed(), Columns(aTable)); }
+  bool HasColumn(const QString& aTable, const QString& aName) { return Columns(aTable).contains(aName); }
+  // A comma list of columns, each resolved; quoted names are taken as they are.
+  QString ColumnList(const QString& aTable, const QString& aList) {
+    if (aList.contains(QLatin1Char('"'))) return aList;
+    const QStringList LTyped = ParseNameList(aList);
+    QStringList LNames;
+    for (const QString& LName : LTyped) LNames << Column(aTable, LName);
+    return LNames == LTyped ? aList : LNames.join(QLatin1String(", "));
+  }
+
+private:
+  static QString Pick(const QString& aTyped, const QStringList& aNames) {
+    if (aNames.contains(aTyped)) return aTyped;
+    const QString LUpper = aTyped.toUpper();
+    return aNames.contains(LUpper) ? LUpper : aTyped;
+  }
+  QStringList Names(const QString& aSQL, const QString& aName, bool aUpper = true) {
+    QStringList LNames;
+    const bool LOwn = !FConnection.InTransaction();
+    if (LOwn) FConnection.StartTransaction();
+    try {
+      TDbQuery LQuery(FConnection);
+      LQuery.SetSQL(aSQL);
+      LQuery.SetParam(QStringLiteral("N"), TValue::Text(aName));
+      LQuery.SetParam(QStringLiteral("U"), TValue::Text(aUpper ? aName.toUpper() : aName));
+      for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) LNames << LQuery.Field(0).Value().AsText();
+    } catch (const TCorvaneError&) {
+      // names that cannot be looked up stay as typed
+    }
+    if (LOwn) {
+      try {
+        FConnection.Rollback();
+      } catch (const TCorvaneError&) {
+      }
+    }
+    return LNames;
+  }
+  TDbConnection& FConnection;
+  QHash<QString, QStringList> FColumns;
+};
+
+// The typed names of an export as the database has them; a key column the table does not have
+// is named before any row is read.
+TCommand ResolveNames(TDbConnection& aConnection, const TCommand& aCommand) {
+  TCommand LCommand = aCommand;
+  TTypedNames LNames(aConnection);
+  LCommand.Table = LNames.Table(aCommand.Table);
+  const bool LTableFound = !LNames.Columns(LCommand.Table).isEmpty();
+  for (auto& LKey : LCommand.Keys) {
+    LKey.first = LNames.Column(LCommand.Table, LKey.first);
+    if (LTableFound && !LNames.HasColumn(LCommand.Table, LKey.first))
+      throw TCorvaneError("Campo " + LKey.first + " nao existe na tabela " + LCommand.Table + ".");
+  }
+  for (TRelated& LRelated : LCommand.Related) {
+    LRelated.Parent = LNames.Table(LRelated.Parent);
+    LRelated.Child = LNames.Table(LRelated.Child);
+    LRelated.ForeignKeys = LNames.ColumnList(LRelated.Child, LRelated.ForeignKeys);
+    LRelated.ParentKeys = LNames.ColumnList(LRelated.Parent, LRelated.ParentKeys);
+  }
+  return LCommand;
 }
 
 // The --key texts as values of their columns' types, so that a date or a number is compared
@@ -436,7 +524,8 @@ int Run(const QStringList& aArguments) {
   if (LCommand.Keys.isEmpty()) throw TUsageError("informe ao menos um --key COLUMN=VALUE");
   CheckRelationsReachable(LCommand);
   if (!LCommand.Quiet) Log("Iniciando " + LCommand.Table + ". Aguarde...");
-  return RunExport(LCommand, [LCommand](TDbConnection* aConnection) {
+  return RunExport(LCommand, [aTyped = LCommand](TDbConnection* aConnection) {
+    const TCommand LCommand = ResolveNames(*aConnection, aTyped);
     ISliceExporterPtr LExporter = TSliceExporter::New(aConnection);
     LExporter->Table(LCommand.Table);
     const QList<TValue> LValues = KeyValues(*aConnection, LCommand.Table.trimmed(), LCommand.Keys);
@@ -447,6 +536,9 @@ int Run(const QStringList& aArguments) {
     LExporter->Dependencies(LCommand.Dependencies);
     LExporter->DeferCycles(LCommand.DeferCycles);
     LExporter->SkipArrays(LCommand.SkipArrays);
+    // Beyond the engine's defaults: every Firebird 3 value and chains of any length.
+    LExporter->Booleans(true);
+    LExporter->UnlimitedChains(true);
     return LExporter;
   });
 }

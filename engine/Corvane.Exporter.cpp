@@ -147,6 +147,17 @@ ISliceExporterPtr TSliceExporter::SkipArrays(bool aEnabled) {
   return shared_from_this();
 }
 
+ISliceExporterPtr TSliceExporter::Booleans(bool aEnabled) {
+  FLiterals->SetBooleans(aEnabled);
+  FKeyLiterals->SetBooleans(aEnabled);
+  return shared_from_this();
+}
+
+ISliceExporterPtr TSliceExporter::UnlimitedChains(bool aEnabled) {
+  FUnlimitedChains = aEnabled;
+  return shared_from_this();
+}
+
 ISliceExporterPtr TSliceExporter::Progress(const TSliceProgress& aCallback) {
   FProgress = aCallback;
   return shared_from_this();
@@ -441,20 +452,7 @@ void TSliceExporter::VisitRows(const QString& aTable, TRowBatch aRows, const QSt
 // ---------------------------------------------------------------------------------------
 // Rows: a row is written once, after the rows it references.
 
-QString CommentText(const QString& aText) {
-  bool LPlain = true;
-  for (const QChar LChar : aText)
-    if (LChar == QLatin1Char('\r') || LChar == QLatin1Char('\n') || LChar == QLatin1Char('\t')) {
-      LPlain = false;
-      break;
-    }
-  if (LPlain) return aText;
-  QString LResult = aText;
-  LResult.replace(QLatin1Char('\r'), QLatin1String("\\r"));
-  LResult.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-  LResult.replace(QLatin1Char('\t'), QLatin1String("\\t"));
-  return LResult;
-}
+QString CommentText(const QString& aText) { return PrintableText(aText); }
 
 // Tags a row carries through the run: its identity, its description, then one parent
 // identity per foreign key.
@@ -546,7 +544,7 @@ void TSliceExporter::AppendIdentityPart(TIdentityText& aIdentity, const TValue& 
                                                                       : aValue.AsTimestamp();
       aIdentity.append(char16_t(u'a' + int(aValue.Kind())));
       for (const int LPart : {LStamp.Date.Year, LStamp.Date.Month, LStamp.Date.Day, LStamp.Time.Hour,
-                              LStamp.Time.Minute, LStamp.Time.Second, LStamp.Time.Millisecond})
+                              LStamp.Time.Minute, LStamp.Time.Second, LStamp.Time.Millisecond, LStamp.Time.Tenths})
         AppendBits(aIdentity, std::uint64_t(std::int64_t(LPart)));
       return;
     }

@@ -43,6 +43,11 @@ public:
   // Array columns (Firebird has no literal for them) are left out of the statements. Off:
   // an array column fails the run.
   virtual ISliceExporterPtr SkipArrays(bool aEnabled) = 0;
+  // BOOLEAN values written as TRUE and FALSE. Off: a BOOLEAN value fails the run.
+  virtual ISliceExporterPtr Booleans(bool aEnabled) = 0;
+  // Chains of rows referencing rows (a tree, a linked list) of any length. Off: a chain of
+  // more than 128 rows fails the run.
+  virtual ISliceExporterPtr UnlimitedChains(bool aEnabled) = 0;
 };
 
 // Splits a comma list of column names: blanks (codes 1..32) around and between items,
@@ -90,6 +95,8 @@ public:
   void SaveToFile(const QString& aFileName) override;
   ISliceExporterPtr DeferCycles(bool aEnabled) override;
   ISliceExporterPtr SkipArrays(bool aEnabled) override;
+  ISliceExporterPtr Booleans(bool aEnabled) override;
+  ISliceExporterPtr UnlimitedChains(bool aEnabled) override;
 
   // A row's identity while it is built: on the stack, one allocation when done.
   using TIdentityText = QVarLengthArray<char16_t, 128>;
@@ -174,6 +181,7 @@ private:
   bool FDependencies = true;
   bool FDeferCycles = false;
   bool FSkipArrays = false;
+  bool FUnlimitedChains = false;
   QList<TChainFrame> FChain;     // beside FVisiting, while cycles are deferred
   QList<TDeferral> FPending;     // written rows whose deferred parent is not written yet
   QSet<QString> FPendingParents;
@@ -203,7 +211,8 @@ private:
   mutable QString FScratch;  // one key literal at a time, reused by the walk
 };
 
-// Comment text: CR, LF and tab written as backslash-r, -n and -t, so a comment stays one line.
+// Comment text: one line, control characters escaped (see PrintableText), so that neither the
+// script nor a terminal that shows it takes them as commands.
 QString CommentText(const QString& aText);
 
 }  // namespace Corvane

@@ -332,7 +332,7 @@ INSERT INTO KB VALUES (TRUE);
   const std::pair<const char*, const char*> LRefused[] = {
       {"DT=31/01/2024", "DT: 31/01/2024 (esperado data AAAA-MM-DD, ex.: 2024-01-31)."},
       {"DT=2024-02-30", "DT: 2024-02-30 (esperado data AAAA-MM-DD"},
-      {"TM=25:00:00", "TM: 25:00:00 (esperado hora HH:MM:SS[.mmm]"},
+      {"TM=25:00:00", "TM: 25:00:00 (esperado hora HH:MM:SS[.ffff]"},
       {"TS=2024-01-31", "TS: 2024-01-31 (esperado data e hora"},
       {"DP=0,1", "DP: 0,1 (esperado numero com ponto decimal"},
       {"NM=12,5", "NM: 12,5 (esperado numero com ponto decimal"},

@@ -75,6 +75,8 @@ public:
   ISliceExporterPtr Dependencies(bool aEnabled) override { return Self(FInner->Dependencies(aEnabled)); }
   ISliceExporterPtr DeferCycles(bool aEnabled) override { return Self(FInner->DeferCycles(aEnabled)); }
   ISliceExporterPtr SkipArrays(bool aEnabled) override { return Self(FInner->SkipArrays(aEnabled)); }
+  ISliceExporterPtr Booleans(bool aEnabled) override { return Self(FInner->Booleans(aEnabled)); }
+  ISliceExporterPtr UnlimitedChains(bool aEnabled) override { return Self(FInner->UnlimitedChains(aEnabled)); }
   ISliceExporterPtr Progress(const TSliceProgress& aCallback) override {
     FInner->Progress([LObserver = FObserver, aCallback](const QString& aMessage) {
       LObserver(aMessage);
