@@ -344,12 +344,13 @@ INSERT INTO KB VALUES (TRUE);
     EXPECT_TRUE(LRun.Err.startsWith(QString("ERRO: Valor invalido para a chave ") + LMessage)) << LRun.Err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(LFile)) << LKey;
   }
-  // A BOOLEAN key finds its row, which has no literal.
-  EXPECT_EQ(LExport({"B=true"}, {}, "KB").Err, "ERRO: Tipo nao suportado no campo B\n");
+  // A BOOLEAN key finds its row, written with its literal.
+  EXPECT_EQ(LExport({"B=true"}, {}, "KB").Err, "");
+  EXPECT_TRUE(QString::fromUtf8(ReadFileBytes(LFile)).contains("UPDATE OR INSERT INTO KB (B) VALUES (TRUE) MATCHING (B);"));
   EXPECT_EQ(LExport({"B=FALSE"}, {}, "KB").Err, "ERRO: Registro nao encontrado em KB.\n");
   EXPECT_EQ(LExport({"B=sim"}, {}, "KB").Err, "ERRO: Valor invalido para a chave B: sim (esperado true ou false).\n");
-  // A table or column the server does not know fails as before, with the server's words.
-  EXPECT_EQ(LExport({"NADA=1"}).ExitCode, 1);
+  // A column the table does not have is named before any row is read.
+  EXPECT_EQ(LExport({"NADA=1"}).Err, "ERRO: Campo NADA nao existe na tabela K.\n");
 
   for (const char* LRelated : {"k:KC:K_ID:ID", "KX:KY:A:B"}) {
     const TCliRun LRun = LExport({"ID=1"}, {"--related", "K:KC:K_ID:ID", "--related", LRelated});
