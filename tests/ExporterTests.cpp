@@ -179,7 +179,7 @@ TEST_F(ExporterTest, DocumentWalkWritesParentsFirstAndChildrenAfterwards) {
   EXPECT_EQ(LLines[25],
             "UPDATE OR INSERT INTO \"ITEM\" (\"ORDER_ID\", \"POS\", \"SELLER_ID\", \"QTY\", \"PRICE\", \"WEIGHT\", "
             "\"DELIVERY\", \"AT_TIME\", \"PICTURE\", \"CODE\") VALUES (10, 1, 2, 1.5, 0.10000000000000001, "
-            "0.10000000149011612, DATE '2024-03-05', TIME '23:59:59.999', CAST(x'' AS BLOB SUB_TYPE 0) || x'00FF10', "
+            "0.10000000149011612, DATE '2024-03-05', TIME '23:59:59.9999', CAST(x'' AS BLOB SUB_TYPE 0) || x'00FF10', "
             "CAST(x'' AS BLOB SUB_TYPE 0) || x'01020304') MATCHING (\"ORDER_ID\", \"POS\");");
   EXPECT_EQ(LLines[16].indexOf("DOUBLED"), -1);
   EXPECT_EQ(LLines.at(LLines.size() - 2), "-- Registros exportados: 11");

@@ -346,7 +346,7 @@ INSERT INTO KB VALUES (TRUE);
   }
   // A BOOLEAN key finds its row, written with its literal.
   EXPECT_EQ(LExport({"B=true"}, {}, "KB").Err, "");
-  EXPECT_TRUE(QString::fromUtf8(ReadFileBytes(LFile)).contains("UPDATE OR INSERT INTO KB (B) VALUES (TRUE) MATCHING (B);"));
+  EXPECT_TRUE(QString::fromUtf8(ReadFileBytes(LFile)).contains("UPDATE OR INSERT INTO \"KB\" (\"B\") VALUES (TRUE) MATCHING (\"B\");"));
   EXPECT_EQ(LExport({"B=FALSE"}, {}, "KB").Err, "ERRO: Registro nao encontrado em KB.\n");
   EXPECT_EQ(LExport({"B=sim"}, {}, "KB").Err, "ERRO: Valor invalido para a chave B: sim (esperado true ou false).\n");
   // A column the table does not have is named before any row is read.

@@ -200,7 +200,7 @@ INSERT INTO BR VALUES (12, NULL);
     ASSERT_NO_THROW(LExporter->SaveToFile(LFile));
     const QString LScript = QString::fromUtf8(ReadFileBytes(LFile));
     EXPECT_TRUE(LScript.contains("-- BP | FLAG=True, CODE=1\r\n")) << LScript.toStdString();
-    EXPECT_TRUE(LScript.contains("VALUES (1, TRUE, 1, FALSE, 1, TRUE) MATCHING (ID);"));
+    EXPECT_TRUE(LScript.contains("VALUES (1, TRUE, 1, FALSE, 1, TRUE) MATCHING (\"ID\");"));
     EXPECT_TRUE(LScript.contains("-- Registros exportados: 4\r\n"));
 
     const auto LTarget = ReplayedByIsql("booleans-target", CBooleanSchema, LFile);
