@@ -430,7 +430,8 @@ void TSliceExporter::Write(const TWriteItem& aItem) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Rows: a row is written once, after the rows it references.
+// Rows: their comments, their identities and their statements. The walk that decides which
+// rows, and in what order, is in Corvane.Walk.cpp.
 
 QString CommentText(const QString& aText) { return PrintableText(aText); }
 
@@ -636,9 +637,6 @@ void TSliceExporter::WriteRow(const TWriteItem& aItem) {
     Report("Registro " + QString::number(FCount) + ": " + LTable + (aItem.Completion ? " completado." : " exportado."));
 }
 
-// ---------------------------------------------------------------------------------------
-// The walk: parents through the catalogue's foreign keys, children through the relations.
-
 // The identity of the row a foreign key points to, known without reading it when the key
 // names the parent's whole primary key; empty otherwise.
 QString TSliceExporter::ParentIdentity(const TForeignKey& aForeignKey, int aIndex, const TDbRow& aRow) {
@@ -664,7 +662,6 @@ QString TSliceExporter::ParentIdentity(const TForeignKey& aForeignKey, int aInde
   aRow.SetTag(CTagParents + aIndex, LIdentity);
   return LIdentity;
 }
-
 
 QStringList ParseNameList(const QString& aList) {
   QStringList LItems;

@@ -164,7 +164,8 @@ void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QStr
         // A key that references its parent through columns the parent still has NULL (a
         // unique key holding a deferred reference) needs the parent completed first: the row
         // that completes it is visited now, as a parent of this row.
-        const TDeferral* LCompletion = FPending.isEmpty() ? nullptr : CompletionFor(*LFrame.Following, LFrame.ParentIdentity);
+        const TDeferral* LCompletion =
+            FPending.isEmpty() ? nullptr : CompletionFor(*LFrame.Following, LFrame.ParentIdentity);
         if (!LCompletion) {
           LFrame.Following = nullptr;
           LFrame.Stage = TChainFrame::TStage::sParents;
@@ -288,9 +289,9 @@ void TSliceExporter::Leave() {
       if (!LNulls.contains(LColumn)) LNulls.append(LColumn);
     LNames.append(LDeferral.ForeignKey);
   }
-  Emit(TWriteItem{LFrame.Table, LFrame.Key, LFrame.Row,
-                  LDeferred.isEmpty() ? LFrame.Origin : LFrame.Origin + "; referencia adiada: " + LNames.join(QLatin1String(", ")),
-                  LNulls});
+  const QString LOrigin =
+      LDeferred.isEmpty() ? LFrame.Origin : LFrame.Origin + "; referencia adiada: " + LNames.join(QLatin1String(", "));
+  Emit(TWriteItem{LFrame.Table, LFrame.Key, LFrame.Row, LOrigin, LNulls});
   FVisited.insert(LFrame.Identity);
   // A parent may be written already: by another reference of this row, or this row itself.
   for (const TDeferral& LDeferral : LDeferred) {
