@@ -8,10 +8,10 @@
 #include "Corvane.Replayer.h"
 #include "Corvane.Scenario.NFSe.h"
 #include "Corvane.Scenario.NotaFiscal.h"
+#include "Corvane.TypedNames.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QHash>
 #include <QStringList>
 #include <QTime>
 #include <cstdio>
@@ -213,71 +213,6 @@ void CheckRelationsReachable(const TCommand& aCommand) {
                       " nao e a tabela de --table nem o CHILD de outro --related (maiusculas e minusculas contam)");
 }
 
-// Firebird takes unquoted names in any case, storing them upper-cased: a typed name that no
-// table or column has exactly is the upper-cased one when that exists. A name found neither way
-// stays as typed, and the export says what is missing.
-class TTypedNames {
-public:
-  explicit TTypedNames(TDbConnection& aConnection) : FConnection(aConnection) {}
-
-  QString Table(const QString& aTyped) {
-    const QString LTyped = aTyped.trimmed();
-    const QStringList LFound = Names(QStringLiteral("SELECT TRIM(TRAILING FROM RDB$RELATION_NAME) FROM RDB$RELATIONS "
-                                                    "WHERE RDB$RELATION_NAME = :N OR RDB$RELATION_NAME = :U"),
-                                     LTyped);
-    return Pick(LTyped, LFound);
-  }
-  // The columns of aTable, read once.
-  const QStringList& Columns(const QString& aTable) {
-    const auto LKnown = FColumns.constFind(aTable);
-    if (LKnown != FColumns.constEnd()) return *LKnown;
-    return *FColumns.insert(
-        aTable, Names(QStringLiteral("SELECT TRIM(TRAILING FROM RDB$FIELD_NAME) FROM RDB$RELATION_FIELDS "
-                                     "WHERE RDB$RELATION_NAME = :N OR RDB$RELATION_NAME = :U"),
-                      aTable, false));
-  }
-  QString Column(const QString& aTable, const QString& aTyped) { return Pick(aTyped.trimmed(), Columns(aTable)); }
-  bool HasColumn(const QString& aTable, const QString& aName) { return Columns(aTable).contains(aName); }
-  // A comma list of columns, each resolved; quoted names are taken as they are.
-  QString ColumnList(const QString& aTable, const QString& aList) {
-    if (aList.contains(QLatin1Char('"'))) return aList;
-    const QStringList LTyped = ParseNameList(aList);
-    QStringList LNames;
-    for (const QString& LName : LTyped) LNames << Column(aTable, LName);
-    return LNames == LTyped ? aList : LNames.join(QLatin1String(", "));
-  }
-
-private:
-  static QString Pick(const QString& aTyped, const QStringList& aNames) {
-    if (aNames.contains(aTyped)) return aTyped;
-    const QString LUpper = aTyped.toUpper();
-    return aNames.contains(LUpper) ? LUpper : aTyped;
-  }
-  QStringList Names(const QString& aSQL, const QString& aName, bool aUpper = true) {
-    QStringList LNames;
-    const bool LOwn = !FConnection.InTransaction();
-    if (LOwn) FConnection.StartTransaction();
-    try {
-      TDbQuery LQuery(FConnection);
-      LQuery.SetSQL(aSQL);
-      LQuery.SetParam(QStringLiteral("N"), TValue::Text(aName));
-      LQuery.SetParam(QStringLiteral("U"), TValue::Text(aUpper ? aName.toUpper() : aName));
-      for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) LNames << LQuery.Field(0).Value().AsText();
-    } catch (const TCorvaneError&) {
-      // names that cannot be looked up stay as typed
-    }
-    if (LOwn) {
-      try {
-        FConnection.Rollback();
-      } catch (const TCorvaneError&) {
-      }
-    }
-    return LNames;
-  }
-  TDbConnection& FConnection;
-  QHash<QString, QStringList> FColumns;
-};
-
 // The typed names of an export as the database has them; a key column the table does not have
 // is named before any row is read.
 TCommand ResolveNames(TDbConnection& aConnection, const TCommand& aCommand) {
@@ -287,7 +222,7 @@ TCommand ResolveNames(TDbConnection& aConnection, const TCommand& aCommand) {
   const bool LTableFound = !LNames.Columns(LCommand.Table).isEmpty();
   for (auto& LKey : LCommand.Keys) {
     LKey.first = LNames.Column(LCommand.Table, LKey.first);
-    if (LTableFound && !LNames.HasColumn(LCommand.Table, LKey.first))
+    if (LTableFound && !LNames.Columns(LCommand.Table).contains(LKey.first))
       throw TCorvaneError("Campo " + LKey.first + " nao existe na tabela " + LCommand.Table + ".");
   }
   for (TRelated& LRelated : LCommand.Related) {
