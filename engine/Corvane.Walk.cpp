@@ -61,7 +61,7 @@ void TSliceExporter::VisitRows(const QString& aTable, TRowBatch aRows, const QSt
       continue;
     }
     qsizetype LRelation = LTop.Relation;
-    while (LRelation < FChildren.size() && FChildren[LRelation].ParentTable != LTop.Table) ++LRelation;
+    while (LRelation < FChildren.size() && FChildren.at(LRelation).ParentTable != LTop.Table) ++LRelation;
     if (LRelation < FChildren.size() && LTop.Relation == 0 && RelationsWalked(LTop.Table, LTop.Rows.Rows[LTop.Next]))
       LRelation = FChildren.size();
     if (LRelation >= FChildren.size()) {
@@ -71,7 +71,7 @@ void TSliceExporter::VisitRows(const QString& aTable, TRowBatch aRows, const QSt
       continue;
     }
     LTop.Relation = LRelation + 1;
-    const TChild& LChild = FChildren[LRelation];
+    const TChild& LChild = FChildren.at(LRelation);
     const TDbRow& LRow = LTop.Rows.Rows[LTop.Next];
     TRowBatch LRows = RelationRows(LChild, LRow);
     QString LOrigin = "Filho de " + RowDescription(LTop.Table, LRow);
