@@ -11,6 +11,7 @@
 #include "Corvane.Scenario.NFSe.h"
 #include "Corvane.Scenario.NotaFiscal.h"
 #include "Corvane.StopSignals.h"
+#include "Corvane.TypedNames.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -67,8 +68,9 @@ const TCancellationPtr GStop = std::make_shared<TCancellation>();
 // The exit status of a run that a signal stopped.
 int StoppedExit() { return 128 + (Cli::StopSignal() ? Cli::StopSignal() : SIGINT); }
 
+// Whatever a line carries (keys, names, server messages), it stays one harmless line.
 void Write(FILE* aStream, const QString& aLine) {
-  const QByteArray LBytes = (aLine + u'\n').toUtf8();
+  const QByteArray LBytes = (PrintableText(aLine) + u'\n').toUtf8();
   std::fwrite(LBytes.constData(), 1, static_cast<size_t>(LBytes.size()), aStream);
   std::fflush(aStream);
 }
@@ -196,6 +198,27 @@ void CheckRelationsReachable(const TCommand& aCommand) {
   if (const TDocumentRelation* LUnreached = UnreachedRelation(aCommand.Table, aCommand.Related))
     throw TUsageError("--related " + LUnreached->Text + " nunca seria percorrido: PARENT " + LUnreached->Parent +
                       " nao e a tabela de --table nem o CHILD de outro --related (maiusculas e minusculas contam)");
+}
+
+// The typed names of an export as the database has them; a key column the table does not have
+// is named before any row is read.
+TCommand ResolveNames(TDbConnection& aConnection, const TCommand& aCommand) {
+  TCommand LCommand = aCommand;
+  TTypedNames LNames(aConnection);
+  LCommand.Table = LNames.Table(aCommand.Table);
+  const bool LTableFound = !LNames.Columns(LCommand.Table).isEmpty();
+  for (auto& LKey : LCommand.Keys) {
+    LKey.first = LNames.Column(LCommand.Table, LKey.first);
+    if (LTableFound && !LNames.Columns(LCommand.Table).contains(LKey.first))
+      throw TCorvaneError("Campo " + LKey.first + " nao existe na tabela " + LCommand.Table + ".");
+  }
+  for (TDocumentRelation& LRelated : LCommand.Related) {
+    LRelated.Parent = LNames.Table(LRelated.Parent);
+    LRelated.Child = LNames.Table(LRelated.Child);
+    LRelated.ForeignKeys = LNames.ColumnList(LRelated.Child, LRelated.ForeignKeys);
+    LRelated.ParentKeys = LNames.ColumnList(LRelated.Parent, LRelated.ParentKeys);
+  }
+  return LCommand;
 }
 
 // One export as the background task runs it: a connection of its own from the parameter list,
@@ -464,7 +487,8 @@ int Run(const QStringList& aArguments) {
   if (LCommand.Keys.isEmpty()) throw TUsageError("informe ao menos um --key COLUMN=VALUE");
   CheckRelationsReachable(LCommand);
   if (!LCommand.Quiet) Log("Iniciando " + LCommand.Table + ". Aguarde...");
-  return RunExport(LCommand, [LCommand](TDbConnection* aConnection) {
+  return RunExport(LCommand, [aTyped = LCommand](TDbConnection* aConnection) {
+    const TCommand LCommand = ResolveNames(*aConnection, aTyped);
     ISliceExporterPtr LExporter = TSliceExporter::New(aConnection);
     LExporter->Table(LCommand.Table);
     const QList<TValue> LValues = KeyValuesOf(*aConnection, LCommand.Table.trimmed(), LCommand.Keys);
@@ -475,6 +499,9 @@ int Run(const QStringList& aArguments) {
     LExporter->Dependencies(LCommand.Dependencies);
     LExporter->DeferCycles(LCommand.DeferCycles);
     LExporter->SkipArrays(LCommand.SkipArrays);
+    // Beyond the engine's defaults: every Firebird 3 value and chains of any length.
+    LExporter->Booleans(true);
+    LExporter->UnlimitedChains(true);
     return LExporter;
   });
 }

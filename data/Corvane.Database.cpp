@@ -543,7 +543,8 @@ bool ValidDate(const TDate& aDate) {
 
 bool ValidTime(const TTime& aTime) {
   return aTime.Hour >= 0 && aTime.Hour <= 23 && aTime.Minute >= 0 && aTime.Minute <= 59 && aTime.Second >= 0 &&
-         aTime.Second <= 59 && aTime.Millisecond >= 0 && aTime.Millisecond <= 999;
+         aTime.Second <= 59 && aTime.Millisecond >= 0 && aTime.Millisecond <= 999 && aTime.Tenths >= 0 &&
+         aTime.Tenths <= 9;
 }
 
 }  // namespace
@@ -955,7 +956,7 @@ struct TDbQuery::TImpl final : IQueryLink {
         LTm.tm_sec = LTime.Second;
         ISC_TIME LEncoded = 0;
         LApi.FEncodeSqlTime(&LTm, &LEncoded);
-        LEncoded += ISC_TIME(LTime.Millisecond) * 10;
+        LEncoded += ISC_TIME(LTime.Millisecond) * 10 + ISC_TIME(LTime.Tenths);
         StoreNumber(aPosition, LVar, LEncoded);
         return;
       }
@@ -977,7 +978,7 @@ struct TDbQuery::TImpl final : IQueryLink {
         LTm.tm_sec = LStamp.Time.Second;
         ISC_TIMESTAMP LEncoded{};
         LApi.FEncodeTimestamp(&LTm, &LEncoded);
-        LEncoded.timestamp_time += ISC_TIME(LStamp.Time.Millisecond) * 10;
+        LEncoded.timestamp_time += ISC_TIME(LStamp.Time.Millisecond) * 10 + ISC_TIME(LStamp.Time.Tenths);
         StoreNumber(aPosition, LVar, LEncoded);
         return;
       }
@@ -1094,8 +1095,7 @@ struct TDbQuery::TImpl final : IQueryLink {
         std::memcpy(&LTime, LData, sizeof LTime);
         std::tm LTm{};
         LApi.FDecodeSqlTime(&LTime, &LTm);
-        // Tenths of milliseconds are dropped, never rounded: 23:59:59.9999 stays on its day.
-        return TValue::Time(TTime{LTm.tm_hour, LTm.tm_min, LTm.tm_sec, int(LTime % 10000) / 10});
+        return TValue::Time(TTime{LTm.tm_hour, LTm.tm_min, LTm.tm_sec, int(LTime % 10000) / 10, int(LTime % 10)});
       }
       case SQL_TIMESTAMP: {
         ISC_TIMESTAMP LStamp;
@@ -1104,7 +1104,8 @@ struct TDbQuery::TImpl final : IQueryLink {
         LApi.FDecodeTimestamp(&LStamp, &LTm);
         return TValue::Timestamp(TTimestamp{TDate{LTm.tm_year + 1900, LTm.tm_mon + 1, LTm.tm_mday},
                                             TTime{LTm.tm_hour, LTm.tm_min, LTm.tm_sec,
-                                                  int(LStamp.timestamp_time % 10000) / 10}});
+                                                  int(LStamp.timestamp_time % 10000) / 10,
+                                                  int(LStamp.timestamp_time % 10)}});
       }
       case SQL_TEXT:
       case SQL_VARYING: {

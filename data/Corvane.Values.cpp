@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -184,6 +185,7 @@ void AppendIsoTime(QString& aOut, const TTime& aTime) {
   AppendPadded(aOut, aTime.Second, 2);
   aOut += QLatin1Char('.');
   AppendPadded(aOut, aTime.Millisecond, 3);
+  if (aTime.Tenths != 0) AppendPadded(aOut, aTime.Tenths, 1);
 }
 
 QString TrimBlanks(const QString& aText) {
@@ -192,6 +194,31 @@ QString TrimBlanks(const QString& aText) {
   while (LStart < LEnd && aText[LStart].unicode() <= 0x20) ++LStart;
   while (LEnd > LStart && aText[LEnd - 1].unicode() <= 0x20) --LEnd;
   return aText.mid(LStart, LEnd - LStart);
+}
+
+QString PrintableText(const QString& aText) {
+  const auto LIsControl = [](char16_t aUnit) { return aUnit < 0x20 || (aUnit >= 0x7F && aUnit <= 0x9F); };
+  if (std::none_of(aText.begin(), aText.end(), [&](QChar aChar) { return LIsControl(aChar.unicode()); })) return aText;
+  QString LResult;
+  LResult.reserve(aText.size() + 8);
+  for (const QChar LChar : aText) {
+    const char16_t LUnit = LChar.unicode();
+    if (!LIsControl(LUnit))
+      LResult += LChar;
+    else if (LUnit == u'\r')
+      LResult += QLatin1String("\\r");
+    else if (LUnit == u'\n')
+      LResult += QLatin1String("\\n");
+    else if (LUnit == u'\t')
+      LResult += QLatin1String("\\t");
+    else {
+      constexpr char CHex[] = "0123456789ABCDEF";
+      LResult += QLatin1String("\\x");
+      LResult += QLatin1Char(CHex[LUnit >> 4]);
+      LResult += QLatin1Char(CHex[LUnit & 0xF]);
+    }
+  }
+  return LResult;
 }
 
 QString TValue::TextForm() const {
@@ -277,11 +304,13 @@ bool ParseExact(const QString& aText, bool aFraction, std::int64_t& aUnscaled, i
 }
 
 bool ParseTime(const QString& aText, TTime& aTime) {
-  static const QRegularExpression LPattern(QStringLiteral("^([0-9]{2}):([0-9]{2}):([0-9]{2})(?:\\.([0-9]{1,3}))?$"));
+  static const QRegularExpression LPattern(QStringLiteral("^([0-9]{2}):([0-9]{2}):([0-9]{2})(?:\\.([0-9]{1,4}))?$"));
   const QRegularExpressionMatch LMatch = LPattern.match(aText);
   if (!LMatch.hasMatch()) return false;
-  aTime = TTime{LMatch.captured(1).toInt(), LMatch.captured(2).toInt(), LMatch.captured(3).toInt(),
-                LMatch.captured(4).leftJustified(3, QLatin1Char('0')).toInt()};
+  // Fraction digits as Firebird reads them: ".5" is half a second.
+  const int LFraction = LMatch.captured(4).leftJustified(4, QLatin1Char('0')).toInt();
+  aTime = TTime{LMatch.captured(1).toInt(), LMatch.captured(2).toInt(), LMatch.captured(3).toInt(), LFraction / 10,
+                LFraction % 10};
   return aTime.Hour <= 23 && aTime.Minute <= 59 && aTime.Second <= 59;
 }
 
@@ -371,8 +400,8 @@ QString ValueTextForm(TValueKind aKind) {
     case TValueKind::vkDecimal: return QStringLiteral("numero com ponto decimal, ex.: -12.50");
     case TValueKind::vkFloat: return QStringLiteral("numero com ponto decimal, ex.: -12.5 ou 1.5E-3");
     case TValueKind::vkDate: return QStringLiteral("data AAAA-MM-DD, ex.: 2024-01-31");
-    case TValueKind::vkTime: return QStringLiteral("hora HH:MM:SS[.mmm], ex.: 13:45:00");
-    case TValueKind::vkTimestamp: return QStringLiteral("data e hora AAAA-MM-DD HH:MM:SS[.mmm], ex.: 2024-01-31 13:45:00");
+    case TValueKind::vkTime: return QStringLiteral("hora HH:MM:SS[.ffff], ex.: 13:45:00");
+    case TValueKind::vkTimestamp: return QStringLiteral("data e hora AAAA-MM-DD HH:MM:SS[.ffff], ex.: 2024-01-31 13:45:00");
     case TValueKind::vkBoolean: return QStringLiteral("true ou false");
     case TValueKind::vkBytes: return QStringLiteral("bytes em hexadecimal, ex.: 0AFF");
     case TValueKind::vkText:

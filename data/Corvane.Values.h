@@ -34,6 +34,7 @@ struct TTime {
   int Minute = 0;
   int Second = 0;
   int Millisecond = 0;
+  int Tenths = 0;  // tenths of a millisecond (0..9): Firebird keeps times to 1/10000 s
   bool operator==(const TTime&) const = default;
 };
 
@@ -114,13 +115,13 @@ private:
 };
 
 // "yyyy-mm-dd" and "hh:nn:ss.zzz", zero-padded: the form of dates and times in literals
-// and in the text form.
+// and in the text form. A time with tenths of a millisecond takes a fourth fraction digit.
 void AppendIsoDate(QString& aOut, const TDate& aDate);
 void AppendIsoTime(QString& aOut, const TTime& aTime);
 
 // The value of aText as a value of aKind, written as a person types it: integers and
 // decimals with a dot ("-12.50"), floats also with an exponent ("1.5E-3"), ISO dates
-// ("2024-01-31"), times ("13:45:00", ".mmm" optional), timestamps (date, a blank or T, time),
+// ("2024-01-31"), times ("13:45:00", a fraction of 1 to 4 digits optional, ".5" being half a second), timestamps (date, a blank or T, time),
 // true or false, bytes as hexadecimal digits; text as it is. Blanks around are ignored but in
 // text. False when aText does not have that form.
 bool ValueFromText(const QString& aText, TValueKind aKind, TValue& aValue);
@@ -129,5 +130,9 @@ QString ValueTextForm(TValueKind aKind);
 
 // aText without the blanks and control characters (up to U+0020) at both ends.
 QString TrimBlanks(const QString& aText);
+
+// aText on one line and harmless to a terminal: CR, LF and tab as backslash-r, -n and -t,
+// every other control character (C0, DEL, C1) as backslash-x and two hexadecimal digits.
+QString PrintableText(const QString& aText);
 
 }  // namespace Corvane

@@ -23,7 +23,6 @@ namespace Corvane {
 
 namespace {
 
-constexpr int CMaxChain = 128;             // rows in progress in one parent chain
 constexpr qsizetype CMaxStatement = 65000;  // UTF-8 bytes of one statement
 const QString CRootOrigin = QStringLiteral("Registro principal selecionado para exportacao.");
 
@@ -157,6 +156,17 @@ ISliceExporterPtr TSliceExporter::Cancellation(const TCancellationPtr& aCancella
   return shared_from_this();
 }
 
+ISliceExporterPtr TSliceExporter::Booleans(bool aEnabled) {
+  FLiterals->SetBooleans(aEnabled);
+  FKeyLiterals->SetBooleans(aEnabled);
+  return shared_from_this();
+}
+
+ISliceExporterPtr TSliceExporter::UnlimitedChains(bool aEnabled) {
+  FUnlimitedChains = aEnabled;
+  return shared_from_this();
+}
+
 ISliceExporterPtr TSliceExporter::Progress(const TSliceProgress& aCallback) {
   FProgress = aCallback;
   return shared_from_this();
@@ -186,15 +196,15 @@ void TSliceExporter::Report(const QString& aMessage) {
   if (FProgress) FProgress(aMessage);
 }
 
-// A relation walked from its own child rows would never end, so a configuration whose
-// relations lead from a table back to itself is refused before anything is read.
+// A relation from a table to itself is walked once per row, which ends on any data. A chain
+// of relations through other tables back to one of them is refused before anything is read.
 void TSliceExporter::CheckRelationTree() const {
   enum TMark { mNew, mOpen, mDone };
   QHash<QString, TMark> LMarks;
   std::function<void(const QString&)> LWalk = [&](const QString& aTable) {
     LMarks[aTable] = mOpen;
     for (const TChild& LChild : FChildren) {
-      if (LChild.ParentTable != aTable) continue;
+      if (LChild.ParentTable != aTable || LChild.TableName == aTable) continue;
       const TMark LMark = LMarks.value(LChild.TableName, mNew);
       if (LMark == mOpen)
         throw TCorvaneError("Relacionamentos configurados formam um ciclo na tabela " + LChild.TableName +
@@ -243,8 +253,9 @@ QByteArray TSliceExporter::RunScript() {
 
   FScript.clear();
   FVisited.clear();
-  FVisiting.clear();
+  FInChain.clear();
   FChain.clear();
+  FRelationsWalked.clear();
   FPending.clear();
   FPendingParents.clear();
   FResolving = false;
@@ -450,43 +461,11 @@ void TSliceExporter::Write(const TWriteItem& aItem) {
     WriteRow(aItem);
 }
 
-// Root rows and the rows of a relation: each row is written, then its own relations are
-// walked, before the next row. With the run cache on, the parents and relation rows of the
-// next rows are read in batches first; the order of the script does not change.
-void TSliceExporter::VisitRows(const QString& aTable, TRowBatch aRows, const QString& aOrigin) {
-  constexpr qsizetype CWindow = 256;
-  for (qsizetype LStart = 0; LStart < aRows.Rows.size(); LStart += CWindow) {
-    const qsizetype LEnd = qMin(aRows.Rows.size(), LStart + CWindow);
-    if (FCatalogue->Caching()) {
-      QSet<QString> LComing;
-      ReadAhead(aTable, aRows.Rows.mid(LStart, LEnd - LStart), true, 0, LComing);
-    }
-    for (qsizetype I = LStart; I < LEnd; ++I) {
-      Visit(aTable, aRows.Rows[I], aOrigin);
-      VisitChildren(aTable, aRows.Rows[I]);
-      aRows.Rows[I] = TDbRow();  // a walked row is not needed again; a long relation frees as it goes
-    }
-  }
-  if (aRows.Error) std::rethrow_exception(aRows.Error);
-}
-
 // ---------------------------------------------------------------------------------------
-// Rows: a row is written once, after the rows it references.
+// Rows: their comments, their identities and their statements. The walk that decides which
+// rows, and in what order, is in Corvane.Walk.cpp.
 
-QString CommentText(const QString& aText) {
-  bool LPlain = true;
-  for (const QChar LChar : aText)
-    if (LChar == QLatin1Char('\r') || LChar == QLatin1Char('\n') || LChar == QLatin1Char('\t')) {
-      LPlain = false;
-      break;
-    }
-  if (LPlain) return aText;
-  QString LResult = aText;
-  LResult.replace(QLatin1Char('\r'), QLatin1String("\\r"));
-  LResult.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-  LResult.replace(QLatin1Char('\t'), QLatin1String("\\t"));
-  return LResult;
-}
+QString CommentText(const QString& aText) { return PrintableText(aText); }
 
 // Tags a row carries through the run: its identity, its description, then one parent
 // identity per foreign key.
@@ -578,7 +557,7 @@ void TSliceExporter::AppendIdentityPart(TIdentityText& aIdentity, const TValue& 
                                                                       : aValue.AsTimestamp();
       aIdentity.append(char16_t(u'a' + int(aValue.Kind())));
       for (const int LPart : {LStamp.Date.Year, LStamp.Date.Month, LStamp.Date.Day, LStamp.Time.Hour,
-                              LStamp.Time.Minute, LStamp.Time.Second, LStamp.Time.Millisecond})
+                              LStamp.Time.Minute, LStamp.Time.Second, LStamp.Time.Millisecond, LStamp.Time.Tenths})
         AppendBits(aIdentity, std::uint64_t(std::int64_t(LPart)));
       return;
     }
@@ -630,203 +609,6 @@ QString TSliceExporter::RowIdentity(const QString& aTable, const QStringList& aK
   return LIdentity;
 }
 
-// Rows read ahead come without their BLOBs, which the writer reads. A relation keyed on a
-// BLOB column needs it in the walk: it is read here, while the row is the walk's alone.
-void TSliceExporter::LoadRelationKeys(const QString& aTable, const TDbRow& aRow) {
-  if (!FWalkBlobs || !aRow.HasDeferredBlobs()) return;
-  for (const TChild& LChild : std::as_const(FChildren)) {
-    if (LChild.ParentTable != aTable) continue;
-    for (const QString& LColumn : LChild.ParentKeyFields) {
-      bool LDeferred = false;
-      try {
-        LDeferred = aRow.FieldByName(LColumn).Value().IsUnassigned();
-      } catch (const TCorvaneError&) {
-        // a missing column fails later, where the relation is walked
-      }
-      if (LDeferred) {
-        FWalkBlobs->Load(aRow);
-        return;
-      }
-    }
-  }
-}
-
-// The array columns left out of a table are named once, before its first row.
-void TSliceExporter::ReportArrays(const QString& aTable) {
-  if (FArraysReported.contains(aTable)) return;
-  FArraysReported.insert(aTable);
-  const QStringList LSkipped = FCatalogue->SkippedArrays(aTable);
-  if (!LSkipped.isEmpty())
-    Emit(TWriteItem{QString(), QStringList(), TDbRow(),
-                    "Campos ARRAY deixados de fora em " + aTable + ": " + LSkipped.join(QLatin1String(", ")) + ".",
-                    {}});
-}
-
-// Rows in a cycle of foreign keys are met again while still in progress. By default that
-// fails the run; with DeferCycles the cycle is broken at one of its nullable references (see
-// BreakCycle) and the chain keeps, beside the identities, what that needs.
-struct TSliceExporter::TBreak {
-  qsizetype Depth;  // the chain row whose reference is deferred
-  QString ParentTable;
-  TDbRow ParentRow;
-  QString ParentIdentity;
-  QString ParentOrigin;
-};
-
-void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QString& aOrigin) {
-  const QStringList LKey = FCatalogue->PrimaryKey(aTable);
-  const QString LIdentity = RowIdentity(aTable, LKey, aRow);
-  if (FVisited.contains(LIdentity)) return;
-  const qsizetype LInChain = FVisiting.indexOf(LIdentity);
-  if (LInChain >= 0) {
-    if (FDeferCycles) BreakCycle(aTable, LIdentity, aRow, aOrigin, LInChain);
-    throw TCorvaneError("Dependencia ciclica encontrada em " + aTable + ". Exportacao cancelada.");
-  }
-  if (FVisiting.size() >= CMaxChain) throw TCorvaneError("Limite de profundidade das dependencias atingido.");
-
-  if (!FDeferCycles) {
-    FVisiting.append(LIdentity);
-    struct TLeave {
-      QStringList& FChain;
-      ~TLeave() { FChain.removeLast(); }
-    } LLeave{FVisiting};
-
-    if (FDependencies) VisitParents(aTable, aRow);
-    LoadRelationKeys(aTable, aRow);
-    if (FSkipArrays) ReportArrays(aTable);
-    Emit(TWriteItem{aTable, LKey, aRow, aOrigin, {}});
-    FVisited.insert(LIdentity);
-    return;
-  }
-
-  {
-    FVisiting.append(LIdentity);
-    FChain.append(TChainFrame{aTable, LIdentity, aRow, aOrigin, nullptr, {}});
-    struct TLeave {
-      TSliceExporter& FExporter;
-      ~TLeave() {
-        FExporter.FVisiting.removeLast();
-        FExporter.FChain.removeLast();
-      }
-    } LLeave{*this};
-
-    if (FDependencies) VisitParents(aTable, aRow);
-    LoadRelationKeys(aTable, aRow);
-    if (FSkipArrays) ReportArrays(aTable);
-    const QList<TDeferral> LDeferred = std::exchange(FChain.last().Deferred, {});
-    QStringList LNulls;
-    QStringList LNames;
-    for (const TDeferral& LDeferral : LDeferred) {
-      for (const QString& LColumn : LDeferral.Columns)
-        if (!LNulls.contains(LColumn)) LNulls.append(LColumn);
-      LNames.append(LDeferral.ForeignKey);
-    }
-    Emit(TWriteItem{aTable, LKey, aRow,
-                    LDeferred.isEmpty() ? aOrigin : aOrigin + "; referencia adiada: " + LNames.join(QLatin1String(", ")),
-                    LNulls});
-    FVisited.insert(LIdentity);
-    // A parent may be written already: by another reference of this row, or this row itself.
-    for (const TDeferral& LDeferral : LDeferred) {
-      FPending.append(LDeferral);
-      FPendingParents.insert(LDeferral.ParentIdentity);
-    }
-    for (const TDeferral& LDeferral : LDeferred)
-      if (FVisited.contains(LDeferral.ParentIdentity)) Written(LDeferral.ParentIdentity);
-    Written(LIdentity);
-  }
-  // Parents left for later are visited once no row is in progress, so that their own walk
-  // meets only rows of its own chain.
-  if (FVisiting.isEmpty() && !FResolving) ResolvePending();
-}
-
-// The chain from row aStart to the last one, and back to row aStart through the reference
-// being followed now, is a cycle. It is broken at the latest of its references whose columns
-// are all nullable: the walk unwinds to the row that owns it, which leaves that reference
-// NULL and goes on; the rows between are visited again later. The reference being followed
-// now is the latest of all, and then nothing unwinds.
-void TSliceExporter::BreakCycle(const QString& aTable, const QString& aIdentity, const TDbRow& aRow,
-                                const QString& aOrigin, qsizetype aStart) {
-  QStringList LNames;
-  for (qsizetype LDepth = FChain.size() - 1; LDepth >= aStart; --LDepth) {
-    const TChainFrame& LFrame = FChain[LDepth];
-    if (!LFrame.Following) break;
-    if (FCatalogue->Nullable(LFrame.Table, *LFrame.Following)) {
-      if (LDepth == FChain.size() - 1) throw TBreak{LDepth, aTable, aRow, aIdentity, aOrigin};
-      const TChainFrame& LParent = FChain[LDepth + 1];
-      throw TBreak{LDepth, LParent.Table, LParent.Row, LParent.Identity, LParent.Origin};
-    }
-    LNames.prepend(LFrame.Following->Name);
-  }
-  throw TCorvaneError("Dependencia ciclica encontrada em " + aTable +
-                      ". Exportacao cancelada. Nenhuma chave estrangeira do ciclo aceita nulos: " +
-                      LNames.join(QLatin1String(", ")) + ".");
-}
-
-// A key that references its parent through columns the parent still has NULL (a unique key
-// holding a deferred reference) needs the parent completed first: the row that completes it
-// is visited now, as a parent of the row in progress.
-void TSliceExporter::CompleteParent(const TForeignKey& aForeignKey, const QString& aParentIdentity) {
-  const TDeferral* LFound = nullptr;
-  for (const TDeferral& LDeferral : std::as_const(FPending)) {
-    if (LDeferral.OwnerIdentity != aParentIdentity) continue;
-    const bool LNeeded = std::any_of(aForeignKey.Links.begin(), aForeignKey.Links.end(), [&](const TForeignKeyLink& aLink) {
-      return LDeferral.Columns.contains(aLink.ParentField);
-    });
-    if (!LNeeded) continue;
-    if (LFound)  // two completions to wait for: deferring this key could not wait for both
-      throw TCorvaneError("Dependencia ciclica encontrada em " + LDeferral.OwnerTable + ". Exportacao cancelada. " +
-                          aForeignKey.Name + " depende de " + LFound->ForeignKey + " e " + LDeferral.ForeignKey +
-                          ", completadas depois.");
-    LFound = &LDeferral;
-  }
-  if (!LFound) return;
-  const TDeferral LDeferral = *LFound;
-  Visit(LDeferral.ParentTable, LDeferral.ParentRow, LDeferral.ParentOrigin);
-  if (!FVisited.contains(LDeferral.ParentIdentity))
-    throw TCorvaneError("Registro de " + LDeferral.ParentTable + " nao foi gravado. Exportacao cancelada.");
-}
-
-// A row just written completes the rows that were waiting for it.
-void TSliceExporter::Written(const QString& aIdentity) {
-  if (!FPendingParents.remove(aIdentity)) return;
-  for (qsizetype I = 0; I < FPending.size();) {
-    if (FPending[I].ParentIdentity != aIdentity) {
-      ++I;
-      continue;
-    }
-    const TDeferral LDeferral = FPending.takeAt(I);
-    Complete(LDeferral);
-  }
-}
-
-// The second statement of a row: its real values, but for references still deferred.
-void TSliceExporter::Complete(const TDeferral& aDeferral) {
-  QStringList LNulls;
-  for (const TDeferral& LOther : std::as_const(FPending))
-    if (LOther.OwnerIdentity == aDeferral.OwnerIdentity)
-      for (const QString& LColumn : LOther.Columns)
-        if (!LNulls.contains(LColumn)) LNulls.append(LColumn);
-  TWriteItem LItem{aDeferral.OwnerTable, aDeferral.OwnerKey, aDeferral.OwnerRow, aDeferral.Text, LNulls};
-  LItem.Completion = true;
-  Emit(std::move(LItem));
-}
-
-void TSliceExporter::ResolvePending() {
-  FResolving = true;
-  struct TReset {
-    bool& FFlag;
-    ~TReset() { FFlag = false; }
-  } LReset{FResolving};
-  while (!FPending.isEmpty()) {
-    const TDeferral LNext = FPending.first();
-    Visit(LNext.ParentTable, LNext.ParentRow, LNext.ParentOrigin);
-    // Writing the parent completed every row waiting for it.
-    if (!FVisited.contains(LNext.ParentIdentity))
-      throw TCorvaneError("Registro de " + LNext.ParentTable + " nao foi gravado. Exportacao cancelada.");
-  }
-}
-
-// Writes one row: its description, its origin and its statement. A row that fails takes its
 // lines back out; the walk stops there.
 void TSliceExporter::WriteRow(const TWriteItem& aItem) {
   const QString& LTable = aItem.Table;
@@ -887,9 +669,6 @@ void TSliceExporter::WriteRow(const TWriteItem& aItem) {
     Report("Registro " + QString::number(FCount) + ": " + LTable + (aItem.Completion ? " completado." : " exportado."));
 }
 
-// ---------------------------------------------------------------------------------------
-// The walk: parents through the catalogue's foreign keys, children through the relations.
-
 // The identity of the row a foreign key points to, known without reading it when the key
 // names the parent's whole primary key; empty otherwise.
 QString TSliceExporter::ParentIdentity(const TForeignKey& aForeignKey, int aIndex, const TDbRow& aRow) {
@@ -914,152 +693,6 @@ QString TSliceExporter::ParentIdentity(const TForeignKey& aForeignKey, int aInde
   }
   aRow.SetTag(CTagParents + aIndex, LIdentity);
   return LIdentity;
-}
-
-void TSliceExporter::VisitParents(const QString& aTable, const TDbRow& aRow) {
-  const QList<TForeignKey> LForeignKeys = FCatalogue->ForeignKeys(aTable);
-  for (int LIndex = 0; LIndex < LForeignKeys.size(); ++LIndex) {
-    const TForeignKey& LForeignKey = LForeignKeys[LIndex];
-    bool LHasNull = false;
-    for (const TForeignKeyLink& LPair : LForeignKey.Links) {
-      LHasNull = aRow.FieldByName(LPair.ChildField).IsNull() || LHasNull;
-      TSqlLiterals::CheckName(LPair.ParentField);  // an unusable name fails here, as the condition is built
-    }
-    if (LHasNull) continue;  // a key with a null column references nothing
-    // A parent written before would be skipped by Visit; with the run cache it is not read again.
-    if (FCatalogue->Caching()) {
-      const QString LParent = ParentIdentity(LForeignKey, LIndex, aRow);
-      // A parent still waiting for its completion is looked up: the walk may have to finish it.
-      if (!LParent.isEmpty() && FVisited.contains(LParent) && (!FDeferCycles || FPending.isEmpty())) continue;
-    }
-    QString LLink;
-    QList<TValue> LValues;
-    QStringList LParentFields;
-    for (const TForeignKeyLink& LPair : LForeignKey.Links) {
-      if (!LValues.isEmpty()) LLink += QLatin1String(", ");
-      LLink += LPair.ChildField + QLatin1String(" -> ") + LForeignKey.ParentTable + QLatin1Char('.') + LPair.ParentField;
-      LParentFields.append(LPair.ParentField);
-      LValues.append(aRow.FieldByName(LPair.ChildField).Value());
-    }
-    const TRowBatch LParent =
-        FCatalogue->Lookup(TLookup{LForeignKey.ParentTable, LParentFields, QString(), QStringLiteral("P")}, LValues, true);
-    if (LParent.Rows.isEmpty()) {
-      if (LParent.Error) std::rethrow_exception(LParent.Error);
-      throw TCorvaneError("Dependencia nao encontrada: " + LForeignKey.Name);
-    }
-    const QString LOrigin =
-        "Referenciado por " + RowDescription(aTable, aRow) + "; vinculo: " + LLink + "; FK: " + LForeignKey.Name;
-    if (!FDeferCycles) {
-      Visit(LForeignKey.ParentTable, LParent.Rows.first(), LOrigin);
-      continue;
-    }
-    const qsizetype LDepth = FChain.size() - 1;
-    FChain[LDepth].Following = &LForeignKey;
-    try {
-      Visit(LForeignKey.ParentTable, LParent.Rows.first(), LOrigin);
-      if (!FPending.isEmpty())
-        CompleteParent(LForeignKey, RowIdentity(LForeignKey.ParentTable, FCatalogue->PrimaryKey(LForeignKey.ParentTable),
-                                                LParent.Rows.first()));
-    } catch (const TBreak& aBreak) {
-      if (aBreak.Depth != LDepth) throw;  // the reference to leave NULL belongs to an earlier row
-      QStringList LColumns;
-      for (const TForeignKeyLink& LPair : LForeignKey.Links) LColumns.append(LPair.ChildField);
-      const TChainFrame& LFrame = FChain[LDepth];
-      FChain[LDepth].Deferred.append(TDeferral{aTable, FCatalogue->PrimaryKey(aTable), aRow, LFrame.Identity, LForeignKey.Name, LColumns,
-                                               "Completa referencia adiada: " + LLink + "; FK: " + LForeignKey.Name,
-                                               aBreak.ParentTable, aBreak.ParentRow, aBreak.ParentIdentity,
-                                               aBreak.ParentOrigin});
-    }
-    FChain[LDepth].Following = nullptr;
-  }
-}
-
-void TSliceExporter::VisitChildren(const QString& aTable, const TDbRow& aRow) {
-  for (const TChild& LChild : std::as_const(FChildren)) {
-    if (LChild.ParentTable != aTable) continue;
-    const QStringList& LForeignKey = LChild.ForeignKeyFields;
-    const QStringList& LParentKey = LChild.ParentKeyFields;
-    if (LForeignKey.isEmpty() || LForeignKey.size() != LParentKey.size())
-      throw TCorvaneError("Campos de relacionamento invalidos: " + LChild.TableName);
-    // The lookup builds its condition later; an empty column name must fail before the report.
-    for (const QString& LColumn : LForeignKey) TSqlLiterals::CheckName(LColumn);
-    Emit(TWriteItem{QString(), QStringList(), TDbRow(), LChild.Message, {}});
-
-    FCatalogue->Columns(LChild.TableName);  // a table the catalogue refuses fails before the binding
-    QList<TValue> LValues;
-    for (const QString& LColumn : LParentKey) LValues.append(aRow.FieldByName(LColumn).Value());
-    TRowBatch LRows =
-        FCatalogue->Lookup(TLookup{LChild.TableName, LForeignKey, LChild.Filter, QStringLiteral("R")}, LValues, false);
-    VisitRows(LChild.TableName, std::move(LRows), "Filho de " + RowDescription(aTable, aRow));
-  }
-}
-
-// Reads, in batches, the parents and relation rows that the walk of aRows will look up, and
-// theirs in turn, so that the walk finds them without a query each. aComing collects the
-// identities of rows about to be written, whose parents need not be read.
-void TSliceExporter::ReadAhead(const QString& aTable, const QList<TDbRow>& aRows, bool aWithRelations, int aDepth,
-                               QSet<QString>& aComing) {
-  constexpr qsizetype CMaxAhead = 2048;  // beyond this the walk reads the rows in windows of its own
-  if (aRows.isEmpty() || aDepth > 8) return;
-  try {
-    const QStringList LKey = FCatalogue->PrimaryKey(aTable);
-    for (const TDbRow& LRow : aRows) aComing.insert(RowIdentity(aTable, LKey, LRow));
-  } catch (...) {
-    return;
-  }
-  if (FDependencies) {
-    QList<TForeignKey> LForeignKeys;
-    try {
-      LForeignKeys = FCatalogue->ForeignKeys(aTable);
-    } catch (...) {
-    }
-    for (int LIndex = 0; LIndex < LForeignKeys.size(); ++LIndex) {
-      const TForeignKey& LForeignKey = LForeignKeys[LIndex];
-      QList<QList<TValue>> LTuples;
-      try {
-        for (const TDbRow& LRow : aRows) {
-          const QString LParent = ParentIdentity(LForeignKey, LIndex, LRow);
-          if (!LParent.isEmpty() && (FVisited.contains(LParent) || aComing.contains(LParent))) continue;
-          QList<TValue> LTuple;
-          for (const TForeignKeyLink& LPair : LForeignKey.Links) {
-            const TDbField& LField = LRow.FieldByName(LPair.ChildField);
-            if (LField.IsNull()) break;
-            LTuple.append(LField.Value());
-          }
-          if (LTuple.size() == LForeignKey.Links.size()) LTuples.append(LTuple);
-        }
-      } catch (...) {
-        continue;
-      }
-      if (LTuples.isEmpty()) continue;
-      QStringList LParentFields;
-      for (const TForeignKeyLink& LPair : LForeignKey.Links) LParentFields.append(LPair.ParentField);
-      const QList<TDbRow> LRead = FCatalogue->ReadAhead(
-          TLookup{LForeignKey.ParentTable, LParentFields, QString(), QStringLiteral("P")}, LTuples, true);
-      if (LRead.size() <= CMaxAhead) ReadAhead(LForeignKey.ParentTable, LRead, false, aDepth + 1, aComing);
-    }
-  }
-  if (!aWithRelations) return;
-  for (const TChild& LChild : std::as_const(FChildren)) {
-    if (LChild.ParentTable != aTable) continue;
-    const QStringList& LForeignKey = LChild.ForeignKeyFields;
-    const QStringList& LParentKey = LChild.ParentKeyFields;
-    if (LForeignKey.isEmpty() || LForeignKey.size() != LParentKey.size()) continue;
-    QList<QList<TValue>> LTuples;
-    try {
-      for (const TDbRow& LRow : aRows) {
-        LoadRelationKeys(aTable, LRow);
-        QList<TValue> LTuple;
-        for (const QString& LColumn : LParentKey) LTuple.append(LRow.FieldByName(LColumn).Value());
-        LTuples.append(LTuple);
-      }
-    } catch (...) {
-      continue;
-    }
-    const QList<TDbRow> LRead = FCatalogue->ReadAhead(
-        TLookup{LChild.TableName, LForeignKey, LChild.Filter, QStringLiteral("R")}, LTuples, false);
-    if (LRead.size() <= CMaxAhead) ReadAhead(LChild.TableName, LRead, true, aDepth + 1, aComing);
-  }
 }
 
 QStringList ParseNameList(const QString& aList) {

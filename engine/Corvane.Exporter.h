@@ -1,6 +1,7 @@
 #pragma once
 // The slice exporter: given a connection, a root table, key values and configured
 // relations, it walks the rows of one document and writes the slice script.
+#include "Corvane.Catalogue.h"
 #include "Corvane.Database.h"
 #include "Corvane.Values.h"
 
@@ -46,6 +47,11 @@ public:
   // The stop request of the runs: honoured between rows and by the server call in flight; a
   // stopped run rolls back, writes no file and fails with a TCancelledError. Empty: none.
   virtual ISliceExporterPtr Cancellation(const TCancellationPtr& aCancellation) = 0;
+  // BOOLEAN values written as TRUE and FALSE. Off: a BOOLEAN value fails the run.
+  virtual ISliceExporterPtr Booleans(bool aEnabled) = 0;
+  // Chains of rows referencing rows (a tree, a linked list) of any length. Off: a chain of
+  // more than 128 rows fails the run.
+  virtual ISliceExporterPtr UnlimitedChains(bool aEnabled) = 0;
 };
 
 // Splits a comma list of column names: blanks (codes 1..32) around and between items,
@@ -53,9 +59,6 @@ public:
 QStringList ParseNameList(const QString& aList);
 
 class TSqlLiterals;
-class TSliceCatalogue;
-struct TForeignKey;
-struct TRowBatch;
 
 class TSliceExporter final : public ISliceExporter,
                              public std::enable_shared_from_this<TSliceExporter> {
@@ -94,6 +97,8 @@ public:
   ISliceExporterPtr DeferCycles(bool aEnabled) override;
   ISliceExporterPtr SkipArrays(bool aEnabled) override;
   ISliceExporterPtr Cancellation(const TCancellationPtr& aCancellation) override;
+  ISliceExporterPtr Booleans(bool aEnabled) override;
+  ISliceExporterPtr UnlimitedChains(bool aEnabled) override;
 
   // A row's identity while it is built: on the stack, one allocation when done.
   using TIdentityText = QVarLengthArray<char16_t, 128>;
@@ -131,16 +136,24 @@ private:
     QString ParentIdentity;
     QString ParentOrigin;
   };
-  // One row of the chain in progress, while cycles are deferred.
+  // One row of the chain in progress: the walk keeps the chain itself, not the call stack,
+  // so that a chain of any length fits.
   struct TChainFrame {
     QString Table;
     QString Identity;
     TDbRow Row;
     QString Origin;
+    QStringList Key;
+    QList<TForeignKey> ForeignKeys;          // the row's, walked in order; empty without dependencies
+    qsizetype Next = 0;                      // the next of them
+    enum class TStage { sParents, sParentDone, sCompletionDone } Stage = TStage::sParents;
     const TForeignKey* Following = nullptr;  // the key whose parent is being visited
+    QString Link;                            // its columns, for the origin of a deferred reference
+    QString ParentIdentity;                  // the identity of that parent
+    QString Completing;                      // sCompletionDone: the row that had to be written
+    QString CompletingTable;
     QList<TDeferral> Deferred;               // this row's references left for later
   };
-  struct TBreak;
 
   void Report(const QString& aMessage);
   // Runs aWork; once a stop has been requested, whatever ends it becomes the stop's own error.
@@ -158,14 +171,17 @@ private:
   static QString Describe(const QString& aTable, const QStringList& aKey, const TDbRow& aRow);
   void CheckRelationTree() const;
   void VisitRows(const QString& aTable, TRowBatch aRows, const QString& aOrigin);
+  TRowBatch RelationRows(const TChild& aChild, const TDbRow& aRow);
+  bool RelationsWalked(const QString& aTable, const TDbRow& aRow);
   void Visit(const QString& aTable, const TDbRow& aRow, const QString& aOrigin);
+  void Enter(const QString& aTable, const TDbRow& aRow, const QString& aOrigin);
+  void FollowParent(TChainFrame& aFrame);
+  void Leave();
   void LoadRelationKeys(const QString& aTable, const TDbRow& aRow);
-  void VisitParents(const QString& aTable, const TDbRow& aRow);
-  void VisitChildren(const QString& aTable, const TDbRow& aRow);
-  [[noreturn]] void BreakCycle(const QString& aTable, const QString& aIdentity, const TDbRow& aRow,
-                               const QString& aOrigin, qsizetype aStart);
+  void BreakCycle(const QString& aTable, const QString& aIdentity, const TDbRow& aRow, const QString& aOrigin,
+                  qsizetype aStart);
   void ReportArrays(const QString& aTable);
-  void CompleteParent(const TForeignKey& aForeignKey, const QString& aParentIdentity);
+  const TDeferral* CompletionFor(const TForeignKey& aForeignKey, const QString& aParentIdentity) const;
   void Written(const QString& aIdentity);
   void Complete(const TDeferral& aDeferral);
   void ResolvePending();
@@ -186,14 +202,16 @@ private:
   bool FDeferCycles = false;
   bool FSkipArrays = false;
   TCancellationPtr FCancellation;
-  QList<TChainFrame> FChain;     // beside FVisiting, while cycles are deferred
+  bool FUnlimitedChains = false;
+  QList<TChainFrame> FChain;     // the chain of rows being written, innermost last
+  QHash<QString, qsizetype> FInChain;  // their identities and places in FChain
+  QSet<QString> FRelationsWalked;  // rows whose relations were walked
   QList<TDeferral> FPending;     // written rows whose deferred parent is not written yet
   QSet<QString> FPendingParents;
   bool FResolving = false;
   bool FCompleted = false;       // the writer wrote a completing statement
   QSet<QString> FArraysReported;
   QSet<QString> FVisited;
-  QStringList FVisiting;  // the chain of rows being written, innermost last
   QByteArray FScript;  // the lines written so far in UTF-8, each ended by CR LF
   QString FRowLines;   // the lines of the row being written
   int FCount = 0;
@@ -215,7 +233,8 @@ private:
   mutable QString FScratch;  // one key literal at a time, reused by the walk
 };
 
-// Comment text: CR, LF and tab written as backslash-r, -n and -t, so a comment stays one line.
+// Comment text: one line, control characters escaped (see PrintableText), so that neither the
+// script nor a terminal that shows it takes them as commands.
 QString CommentText(const QString& aText);
 
 }  // namespace Corvane

@@ -315,6 +315,17 @@ QString TSqlLiterals::Literal(const TValue& aValue, const QString& aFieldName) c
   return LResult;
 }
 
+namespace {
+
+// A fraction the database cannot hold would be read back as another one: ".1234" is always
+// 123 ms and 4 tenths.
+void CheckFraction(const TTime& aTime, const QString& aFieldName) {
+  if (aTime.Millisecond < 0 || aTime.Millisecond > 999 || aTime.Tenths < 0 || aTime.Tenths > 9)
+    throw TCorvaneError("Fracao de segundo invalida no campo " + aFieldName + ".");
+}
+
+}  // namespace
+
 void TSqlLiterals::AppendLiteral(QString& aOut, const TValue& aValue, const QString& aFieldName) const {
   // No value at all (a BLOB never read, say) has no literal; writing one would lose data.
   if (aValue.IsUnassigned()) throw TCorvaneError("Campo sem valor: " + aFieldName + ".");
@@ -341,11 +352,13 @@ void TSqlLiterals::AppendLiteral(QString& aOut, const TValue& aValue, const QStr
       aOut += QLatin1Char('\'');
       return;
     case TValueKind::vkTime:
+      CheckFraction(aValue.AsTime(), aFieldName);
       aOut += QLatin1String("TIME '");
       AppendIsoTime(aOut, aValue.AsTime());
       aOut += QLatin1Char('\'');
       return;
     case TValueKind::vkTimestamp:
+      CheckFraction(aValue.AsTimestamp().Time, aFieldName);
       aOut += QLatin1String("TIMESTAMP '");
       AppendIsoDate(aOut, aValue.AsTimestamp().Date);
       aOut += QLatin1Char(' ');
@@ -407,7 +420,9 @@ void TSqlLiterals::AppendLiteral(QString& aOut, const TValue& aValue, const QStr
       return;
     }
     case TValueKind::vkBoolean:
-      break;
+      if (!FBooleans) break;
+      aOut += aValue.AsBoolean() ? QLatin1String("TRUE") : QLatin1String("FALSE");
+      return;
   }
   throw TCorvaneError("Tipo nao suportado no campo " + aFieldName);
 }

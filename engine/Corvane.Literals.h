@@ -15,6 +15,8 @@ public:
   explicit TSqlLiterals(const QString& aCharacterSet);
 
   const QString& CharacterSet() const { return FCharacterSet; }
+  // BOOLEAN values as TRUE and FALSE. Off (the default): a BOOLEAN value has no literal.
+  void SetBooleans(bool aEnabled) { FBooleans = aEnabled; }
 
   // The literal of a field value; aFieldName only serves the message of an unsupported kind.
   QString Literal(const TValue& aValue, const QString& aFieldName) const;
@@ -36,6 +38,7 @@ private:
   void AppendTextLiteral(QString& aOut, const QString& aText) const;
   QString FCharacterSet;
   std::unique_ptr<TTextEncoding> FTextEncoding;
+  bool FBooleans = false;
 };
 
 }  // namespace Corvane

@@ -97,8 +97,7 @@ QString Shown(const TValue& aValue) {
   if (aValue.IsNull()) return QStringLiteral("NULL");
   QString LText = aValue.TextForm();
   if (LText.size() > 60) LText = LText.left(57) + QStringLiteral("...");
-  LText.replace(QLatin1Char('\r'), QLatin1String("\\r")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
-  return LText;
+  return PrintableText(LText);
 }
 
 // A key as the server's equality sees it, as one exact text: trailing blanks of text do not

@@ -114,10 +114,23 @@ bool ParseDate(TCursor& aCursor, TDate& aDate) {
          aCursor.Eat(QLatin1StringView("-")) && aCursor.Int(aDate.Day);
 }
 
+// The fraction as the writer puts it: three digits, and a fourth only when it is not zero.
+// Any other count would mean another value to Firebird (".5" is half a second) and is refused.
 bool ParseTime(TCursor& aCursor, TTime& aTime) {
-  return aCursor.Int(aTime.Hour) && aCursor.Eat(QLatin1StringView(":")) && aCursor.Int(aTime.Minute) &&
-         aCursor.Eat(QLatin1StringView(":")) && aCursor.Int(aTime.Second) && aCursor.Eat(QLatin1StringView(".")) &&
-         aCursor.Int(aTime.Millisecond);
+  if (!(aCursor.Int(aTime.Hour) && aCursor.Eat(QLatin1StringView(":")) && aCursor.Int(aTime.Minute) &&
+        aCursor.Eat(QLatin1StringView(":")) && aCursor.Int(aTime.Second) && aCursor.Eat(QLatin1StringView("."))))
+    return false;
+  int LDigits[4] = {};
+  int LCount = 0;
+  while (LCount < 5 && aCursor.PeekDigit()) {
+    if (LCount < 4) LDigits[LCount] = *aCursor.At() - '0';
+    ++LCount;
+    aCursor.Eat(QLatin1StringView(aCursor.At(), 1));
+  }
+  if (LCount != 3 && !(LCount == 4 && LDigits[3] != 0)) return false;
+  aTime.Millisecond = LDigits[0] * 100 + LDigits[1] * 10 + LDigits[2];
+  aTime.Tenths = LDigits[3];
+  return true;
 }
 
 bool ParseTextBlob(TCursor& aCursor, QString& aText, QByteArray& aBytes) {
@@ -210,6 +223,10 @@ qsizetype ParseLiteral(const char* aText, qsizetype aLength, TScriptLiteral& aLi
     LOk = ParseDate(LCursor, LStamp.Date) && LCursor.Eat(QLatin1StringView(" ")) && ParseTime(LCursor, LStamp.Time) &&
           LCursor.Eat(QLatin1StringView("'"));
     if (LOk) aLiteral.Value = TValue::Timestamp(LStamp);
+  } else if (LCursor.Eat(QLatin1StringView("TRUE")) || LCursor.Eat(QLatin1StringView("FALSE"))) {
+    aLiteral.Form = TForm::lfBoolean;
+    aLiteral.Value = TValue::Boolean(LCursor.Taken() == 4);
+    LOk = true;
   } else if (LCursor.Peek('_')) {
     aLiteral.Form = TForm::lfText;
     QLatin1StringView LSet;
@@ -240,6 +257,7 @@ QString TScriptLiteral::Literal() const {
     case TForm::lfDate:
     case TForm::lfTime:
     case TForm::lfTimestamp: return Value.TextForm().left(40);
+    case TForm::lfBoolean: return Value.AsBoolean() ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
     case TForm::lfTextBlob:
     case TForm::lfBinaryTextBlob: return QStringLiteral("(texto longo)");
     case TForm::lfBytes:
@@ -315,6 +333,9 @@ TValue TScriptLiteral::ValueFor(const TColumnType& aType, const QString& aColumn
       break;
     case TForm::lfTimestamp:
       if (LKind == TValueKind::vkTimestamp) return Value;
+      break;
+    case TForm::lfBoolean:
+      if (LKind == TValueKind::vkBoolean) return Value;
       break;
     case TForm::lfText:
     case TForm::lfTextBlob:

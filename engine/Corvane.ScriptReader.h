@@ -33,13 +33,14 @@ struct TScriptLiteral {
   // lfText and lfTextBlob carry text of a named set; lfBinaryText and lfBinaryTextBlob bare
   // bytes, which only untranslated (CHARACTER SET NONE) text is written as.
   enum class TForm {
-    lfNull, lfNumber, lfDate, lfTime, lfTimestamp, lfText, lfTextBlob, lfBytes, lfBinaryText, lfBinaryTextBlob
+    lfNull, lfNumber, lfDate, lfTime, lfTimestamp, lfText, lfTextBlob, lfBytes, lfBinaryText, lfBinaryTextBlob,
+    lfBoolean
   };
   TForm Form = TForm::lfNull;
   QByteArray Number;  // lfNumber: the literal's characters; "M * POWER(2E0, K)" keeps M here
   int Power = 0;      // lfNumber: K of the exact form
   bool Exact = false; // lfNumber: whether the exact form was written
-  TValue Value;       // lfDate, lfTime, lfTimestamp: the value; lfText, lfTextBlob: the text
+  TValue Value;       // lfDate, lfTime, lfTimestamp, lfBoolean: the value; lfText, lfTextBlob: the text
   QByteArray Bytes;   // the bytes written (every form of text and bytes)
   QString Literal() const;  // a short form for messages
 

@@ -142,6 +142,8 @@ ISliceExporterPtr TDocument::Configure(TDbConnection* aConnection) const {
   // exactly as they always have.
   if (DeferCycles) LExporter->DeferCycles(true);
   if (SkipArrays) LExporter->SkipArrays(true);
+  if (Booleans) LExporter->Booleans(true);
+  if (UnlimitedChains) LExporter->UnlimitedChains(true);
   return LExporter;
 }
 
@@ -289,6 +291,8 @@ public:
     TDocument LDocument;
     LDocument.Name = aSection;
     LDocument.Source = FFile;
+    LDocument.Booleans = true;
+    LDocument.UnlimitedChains = true;
     const auto LValue = [&](const QString& aKey) { return aIni.ReadString(aSection, aKey).trimmed(); };
     if (aSection.isEmpty() || aSection.contains(QRegularExpression(QStringLiteral("[\\s:]"))))
       Fail(aSection, {}, QStringLiteral("o nome do documento nao pode ser vazio nem ter espacos ou dois-pontos."));
@@ -316,6 +320,10 @@ public:
         LOption = &LDocument.DeferCycles;
       else if (LKey.compare(QLatin1String("IgnorarArrays"), Qt::CaseInsensitive) == 0)
         LOption = &LDocument.SkipArrays;
+      else if (LKey.compare(QLatin1String("Booleanos"), Qt::CaseInsensitive) == 0)
+        LOption = &LDocument.Booleans;
+      else if (LKey.compare(QLatin1String("ProfundidadeIlimitada"), Qt::CaseInsensitive) == 0)
+        LOption = &LDocument.UnlimitedChains;
       else if (LKey.compare(QLatin1String("Titulo"), Qt::CaseInsensitive) == 0 ||
                LKey.compare(QLatin1String("Tabela"), Qt::CaseInsensitive) == 0 ||
                LKey.compare(QLatin1String("Chave"), Qt::CaseInsensitive) == 0)
@@ -323,7 +331,7 @@ public:
       else
         Fail(aSection, LKey,
              QStringLiteral("chave desconhecida (conhecidas: Titulo, Tabela, Chave, Relacao1, Relacao2, ..., "
-                            "Dependencias, AdiarCiclos, IgnorarArrays)."));
+                            "Dependencias, AdiarCiclos, IgnorarArrays, Booleanos, ProfundidadeIlimitada)."));
       if (!ReadYesNo(aIni.ReadString(aSection, LKey), LOption))
         Fail(aSection, LKey, QStringLiteral("use Sim ou Nao."));
     }

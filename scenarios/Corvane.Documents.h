@@ -51,6 +51,10 @@ struct TDocument {
   bool Dependencies = true;
   bool DeferCycles = false;
   bool SkipArrays = false;
+  // BOOLEAN values and chains of any length: on for the documents of the file, off for the
+  // built-in ones, which keep their specified behaviour.
+  bool Booleans = false;
+  bool UnlimitedChains = false;
   bool BuiltIn = false;
   QString Source;  // the file that defines it; empty for the built-in ones
 

@@ -332,7 +332,7 @@ INSERT INTO KB VALUES (TRUE);
   const std::pair<const char*, const char*> LRefused[] = {
       {"DT=31/01/2024", "DT: 31/01/2024 (esperado data AAAA-MM-DD, ex.: 2024-01-31)."},
       {"DT=2024-02-30", "DT: 2024-02-30 (esperado data AAAA-MM-DD"},
-      {"TM=25:00:00", "TM: 25:00:00 (esperado hora HH:MM:SS[.mmm]"},
+      {"TM=25:00:00", "TM: 25:00:00 (esperado hora HH:MM:SS[.ffff]"},
       {"TS=2024-01-31", "TS: 2024-01-31 (esperado data e hora"},
       {"DP=0,1", "DP: 0,1 (esperado numero com ponto decimal"},
       {"NM=12,5", "NM: 12,5 (esperado numero com ponto decimal"},
@@ -344,12 +344,13 @@ INSERT INTO KB VALUES (TRUE);
     EXPECT_TRUE(LRun.Err.startsWith(QString("ERRO: Valor invalido para a chave ") + LMessage)) << LRun.Err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(LFile)) << LKey;
   }
-  // A BOOLEAN key finds its row, which has no literal.
-  EXPECT_EQ(LExport({"B=true"}, {}, "KB").Err, "ERRO: Tipo nao suportado no campo B\n");
+  // A BOOLEAN key finds its row, written with its literal.
+  EXPECT_EQ(LExport({"B=true"}, {}, "KB").Err, "");
+  EXPECT_TRUE(QString::fromUtf8(ReadFileBytes(LFile)).contains("UPDATE OR INSERT INTO \"KB\" (\"B\") VALUES (TRUE) MATCHING (\"B\");"));
   EXPECT_EQ(LExport({"B=FALSE"}, {}, "KB").Err, "ERRO: Registro nao encontrado em KB.\n");
   EXPECT_EQ(LExport({"B=sim"}, {}, "KB").Err, "ERRO: Valor invalido para a chave B: sim (esperado true ou false).\n");
-  // A table or column the server does not know fails as before, with the server's words.
-  EXPECT_EQ(LExport({"NADA=1"}).ExitCode, 1);
+  // A column the table does not have is named before any row is read.
+  EXPECT_EQ(LExport({"NADA=1"}).Err, "ERRO: Campo NADA nao existe na tabela K.\n");
 
   for (const char* LRelated : {"k:KC:K_ID:ID", "KX:KY:A:B"}) {
     const TCliRun LRun = LExport({"ID=1"}, {"--related", "K:KC:K_ID:ID", "--related", LRelated});

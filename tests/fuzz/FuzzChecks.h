@@ -162,7 +162,8 @@ inline bool IsOneLineAscii(const QString& aText) {
 inline bool KnownLiteralError(const QString& aMessage, const QString& aCharacterSet) {
   return aMessage == "Texto nao representavel no charset " + aCharacterSet + "." ||
          aMessage == "Valor de ponto flutuante nao finito no campo " + CFuzzField + "." ||
-         aMessage == "Tipo nao suportado no campo " + CFuzzField;
+         aMessage == "Tipo nao suportado no campo " + CFuzzField ||
+         aMessage == "Fracao de segundo invalida no campo " + CFuzzField + ".";
 }
 
 // The text of _SET x'HEX' decoded in its set; nothing when the form is different.

@@ -78,6 +78,8 @@ public:
   ISliceExporterPtr Cancellation(const TCancellationPtr& aCancellation) override {
     return Self(FInner->Cancellation(aCancellation));
   }
+  ISliceExporterPtr Booleans(bool aEnabled) override { return Self(FInner->Booleans(aEnabled)); }
+  ISliceExporterPtr UnlimitedChains(bool aEnabled) override { return Self(FInner->UnlimitedChains(aEnabled)); }
   ISliceExporterPtr Progress(const TSliceProgress& aCallback) override {
     FInner->Progress([LObserver = FObserver, aCallback](const QString& aMessage) {
       LObserver(aMessage);
