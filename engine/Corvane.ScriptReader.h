@@ -87,6 +87,9 @@ public:
   int ShapeCount() const { return int(FShapes.size()); }
   const TScriptShape& Shape(int aShape) const { return FShapes[std::size_t(aShape)]; }
   int ShapeOf(int aIndex) const { return FRecords[std::size_t(aIndex)].Shape; }
+  // Whether rows in foreign-key cycles are written twice: first without a reference, then
+  // completed by a later record of the same key.
+  bool DefersCycles() const { return FDefersCycles; }
 
 private:
   struct TRecordLines {
@@ -99,6 +102,7 @@ private:
   QByteArray FBytes;
   std::vector<TRecordLines> FRecords;
   std::vector<TScriptShape> FShapes;
+  bool FDefersCycles = false;
 };
 
 }  // namespace Corvane
