@@ -24,7 +24,7 @@ namespace Corvane {
 namespace {
 
 constexpr qsizetype CMaxStatement = 65000;  // UTF-8 bytes of one statement
-const QString CRootOrigin = QStringLiteral("Registro principal selecionado para exportacao.");
+const QString CRootOrigin = ScriptFormat::CRootOrigin;
 
 qsizetype Utf8Length(QStringView aText) {
   qsizetype LLength = 0;

@@ -106,6 +106,9 @@ public:
   // Within one read-only snapshot the catalogue cannot change, so a run keeps catalogue
   // answers and prepared statements until it ends. Off: every lookup queries again.
   void SetRunCache(bool aEnabled) { FRunCache = aEnabled; }
+  // The relations configured so far, in order: what a replay of the document looks through
+  // for rows the target holds and the document does not.
+  const QList<TChild>& Children() const { return FChildren; }
 
 private:
   explicit TSliceExporter(TDbConnection* aConnection);

@@ -1,6 +1,7 @@
 #include "Corvane.ScriptReader.h"
 
 #include "Corvane.Charsets.h"
+#include "Corvane.Literals.h"
 #include "Corvane.ScriptFormat.h"
 
 #include <QFile>
@@ -282,6 +283,31 @@ bool ExactScaled(const QByteArray& aText, int aScale, std::int64_t& aOut) {
   return LResult.ec == std::errc() && LResult.ptr == LDigits.constData() + LDigits.size();
 }
 
+// Whether the double read from aText is the value the text stands for: a float's own text
+// (the 17 digits the writer gives every float) or a decimal the double holds exactly. A
+// BIGINT or NUMERIC value that a double can only round is not.
+bool HeldExactly(const QByteArray& aText, double aValue) {
+  if (aText == TSqlLiterals::FloatText(aValue).toLatin1()) return true;
+  if (aValue == 0) return aText.count('0') + aText.count('-') + aText.count('.') + aText.count('E') == aText.size();
+  if (aText.contains('E')) return false;
+  // A decimal U / 10^S is held when U / 5^S is a whole number of at most 53 bits (without
+  // its factors of two): then it is that number times a power of two.
+  const qsizetype LDot = aText.indexOf('.');
+  QByteArray LFraction = LDot < 0 ? QByteArray() : aText.mid(LDot + 1);
+  while (LFraction.endsWith('0')) LFraction.chop(1);
+  const QByteArray LDigits = (LDot < 0 ? aText : aText.left(LDot)) + LFraction;
+  std::int64_t LUnscaled = 0;
+  const auto LResult = std::from_chars(LDigits.constData(), LDigits.constData() + LDigits.size(), LUnscaled);
+  if (LResult.ec != std::errc() || LResult.ptr != LDigits.constData() + LDigits.size()) return false;
+  for (qsizetype I = 0; I < LFraction.size(); ++I) {
+    if (LUnscaled % 5 != 0) return false;
+    LUnscaled /= 5;
+  }
+  std::uint64_t LMagnitude = LUnscaled < 0 ? std::uint64_t(0) - std::uint64_t(LUnscaled) : std::uint64_t(LUnscaled);
+  while (LMagnitude != 0 && (LMagnitude & 1) == 0) LMagnitude >>= 1;
+  return LMagnitude < (std::uint64_t(1) << 53);
+}
+
 }  // namespace
 
 TValue TScriptLiteral::ValueFor(const TColumnType& aType, const QString& aColumn) const {
@@ -301,7 +327,7 @@ TValue TScriptLiteral::ValueFor(const TColumnType& aType, const QString& aColumn
         const double LValue = std::ldexp(double(LMantissa), Power);
         if (!std::isfinite(LValue) || std::ldexp(LValue, -Power) != double(LMantissa)) break;
         if (aType.SinglePrecision) {
-          if (std::fabs(LValue) > double(std::numeric_limits<float>::max())) break;
+          if (std::fabs(LValue) > double(std::numeric_limits<float>::max()) || double(float(LValue)) != LValue) break;
           return TValue::SingleFloat(float(LValue));
         }
         return TValue::Float(LValue);
@@ -314,9 +340,10 @@ TValue TScriptLiteral::ValueFor(const TColumnType& aType, const QString& aColumn
         // Correctly rounded: the 17 digits the writer keeps lead back to the same double.
         double LValue = 0;
         const auto LResult = std::from_chars(Number.constData(), Number.constData() + Number.size(), LValue);
-        if (LResult.ec == std::errc() && LResult.ptr == Number.constData() + Number.size() && std::isfinite(LValue)) {
+        if (LResult.ec == std::errc() && LResult.ptr == Number.constData() + Number.size() && std::isfinite(LValue) &&
+            HeldExactly(Number, LValue)) {
           if (aType.SinglePrecision) {
-            if (std::fabs(LValue) > double(std::numeric_limits<float>::max())) break;
+            if (std::fabs(LValue) > double(std::numeric_limits<float>::max()) || double(float(LValue)) != LValue) break;
             return TValue::SingleFloat(float(LValue));
           }
           return TValue::Float(LValue);
@@ -518,7 +545,10 @@ TSliceScript TSliceScript::Read(const QByteArray& aBytes) {
 
   std::size_t LLine = 0;
   for (const QLatin1StringView LHeader : CHeader) {
-    if (LHeader == CHeader[CNotesAt] && LLine < LLines.size() && LText(LLine) == CCycleNote) ++LLine;
+    if (LHeader == CHeader[CNotesAt] && LLine < LLines.size() && LText(LLine) == CCycleNote) {
+      LScript.FDefersCycles = true;
+      ++LLine;
+    }
     if (LLine >= LLines.size() || LText(LLine) != LHeader)
       Refuse(QStringLiteral("cabecalho ausente ou diferente"), int(LLine) + 1);
     ++LLine;
@@ -555,6 +585,9 @@ TSliceScript TSliceScript::Read(const QByteArray& aBytes) {
       LScript.FShapes.push_back(TScriptShape{LParsed.Table, LParsed.Columns, LParsed.Matching});
     }
     LScript.FRecords.back().Shape = *LFound;
+    const bool LRoot = LParsed.Origin == CRootOrigin;
+    LScript.FRecords.back().Walked = LRoot || LParsed.Origin.startsWith(CChildOrigin);
+    if (LRoot && LScript.FRootTable.isNull()) LScript.FRootTable = LParsed.Table;
     LLine += 3;
   }
   const QLatin1StringView LCount = LText(LLine).mid(CCountPrefix.size());

@@ -88,6 +88,14 @@ public:
   int ShapeCount() const { return int(FShapes.size()); }
   const TScriptShape& Shape(int aShape) const { return FShapes[std::size_t(aShape)]; }
   int ShapeOf(int aIndex) const { return FRecords[std::size_t(aIndex)].Shape; }
+  // Whether rows in foreign-key cycles are written twice: first without a reference, then
+  // completed by a later record of the same key.
+  bool DefersCycles() const { return FDefersCycles; }
+  // Whether the walk of the document reached the record (its root or a row of its
+  // relations), rather than the record being a row the document depends on.
+  bool Walked(int aIndex) const { return FRecords[std::size_t(aIndex)].Walked; }
+  // The table of the document's root record; empty when the script has none.
+  QString RootTable() const { return FRootTable; }
 
 private:
   struct TRecordLines {
@@ -95,11 +103,14 @@ private:
     qsizetype DescriptionLength = 0, OriginLength = 0, StatementLength = 0;
     int Line = 0;
     int Shape = 0;
+    bool Walked = false;
   };
   TScriptRecord Parse(int aIndex) const;
   QByteArray FBytes;
   std::vector<TRecordLines> FRecords;
   std::vector<TScriptShape> FShapes;
+  bool FDefersCycles = false;
+  QString FRootTable;
 };
 
 }  // namespace Corvane

@@ -6,6 +6,7 @@
 #include "Corvane.Errors.h"
 #include "Corvane.Exporter.h"
 #include "Corvane.Literals.h"
+#include "Corvane.ScriptFormat.h"
 
 #include <QSet>
 #include <algorithm>
@@ -74,7 +75,7 @@ void TSliceExporter::VisitRows(const QString& aTable, TRowBatch aRows, const QSt
     const TChild& LChild = FChildren.at(LRelation);
     const TDbRow& LRow = LTop.Rows.Rows[LTop.Next];
     TRowBatch LRows = RelationRows(LChild, LRow);
-    QString LOrigin = "Filho de " + RowDescription(LTop.Table, LRow);
+    QString LOrigin = ScriptFormat::CChildOrigin + RowDescription(LTop.Table, LRow);
     LStack.push_back(TRows{LChild.TableName, std::move(LRows), std::move(LOrigin)});  // LTop is gone from here
   }
 }

@@ -147,6 +147,14 @@ ISliceExporterPtr TDocument::Configure(TDbConnection* aConnection) const {
   return LExporter;
 }
 
+QList<TReplayRelation> TDocument::ReplayRelations() const {
+  QList<TReplayRelation> LRelations;
+  for (const TDocumentRelation& LRelation : Relations)
+    LRelations.append(TReplayRelation{LRelation.Parent, LRelation.Child, LRelation.ForeignKeys, LRelation.ParentKeys,
+                                      LRelation.Filter});
+  return LRelations;
+}
+
 QStringList TDocument::Tables() const {
   QStringList LTables{Table};
   for (const TDocumentRelation& LRelation : Relations)
@@ -394,6 +402,12 @@ const TDocument* TDocumentRegistry::Find(const QString& aName) const {
   for (const TDocument& LDocument : FDocuments)
     if (LDocument.Name.compare(aName.trimmed(), Qt::CaseInsensitive) == 0) return &LDocument;
   return nullptr;
+}
+
+QList<TReplayRelation> DocumentRelations(const QString& aRootTable) {
+  for (const TDocument& LDocument : BuiltInDocuments())
+    if (LDocument.Table == aRootTable) return LDocument.ReplayRelations();
+  return {};
 }
 
 QList<const TDocument*> TDocumentRegistry::ByRoot(const QString& aTable) const {

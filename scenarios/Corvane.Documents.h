@@ -3,6 +3,7 @@
 // support staff define in documentos.ini. One value describes a document and configures an
 // exporter; front ends list and pick documents and never build relations themselves.
 #include "Corvane.Exporter.h"
+#include "Corvane.Replayer.h"
 
 #include <QList>
 #include <QString>
@@ -68,6 +69,8 @@ struct TDocument {
   void CheckKeyIsUnique(TDbConnection& aConnection) const;
   // How the document is named in messages: its name and, for a file's document, the file.
   QString Describe() const;
+  // The relations a replay looks through for rows that only the target holds.
+  QList<TReplayRelation> ReplayRelations() const;
 };
 
 class TDocumentRegistry {
@@ -92,5 +95,9 @@ public:
 private:
   QList<TDocument> FDocuments;
 };
+
+// The relations of the built-in document rooted at aRootTable (NFSRES, NOTAFI); empty for any
+// other table.
+QList<TReplayRelation> DocumentRelations(const QString& aRootTable);
 
 }  // namespace Corvane

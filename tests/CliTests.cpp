@@ -225,7 +225,7 @@ TEST_F(TCliTest, ReplayPreviewsWritesAndRefusesWhatIsNotAWholeSlice) {
   // The preview: progress per record, the summary, and nothing written.
   const TRun LPreview = RunCli({"replay", LScript, "--config", LTargetConfig, "--dry-run"});
   ASSERT_EQ(LPreview.ExitCode, 0) << LPreview.Err.toStdString();
-  EXPECT_TRUE(LPreview.Out.endsWith("\nResumo: 64 inseridos, 0 alterados, 0 inalterados, 0 divergentes\n"))
+  EXPECT_TRUE(LPreview.Out.endsWith("\nResumo: 64 inseridos, 0 alterados, 0 inalterados, 0 divergentes, 0 somente no destino\n"))
       << LPreview.Out.toStdString();
   EXPECT_TRUE(LPreview.Out.contains("\nNOTAFI: 2 inseridos, 0 alterados, 0 inalterados\n")) << LPreview.Out.toStdString();
   EXPECT_TRUE(LPreview.Err.contains(QRegularExpression("\\d\\d - Registro 1: \\w+ \\| \\w+=\\S+ - novo\\.\n")))
@@ -234,14 +234,24 @@ TEST_F(TCliTest, ReplayPreviewsWritesAndRefusesWhatIsNotAWholeSlice) {
 
   const TRun LReplay = RunCli({"replay", LScript, "--config", LTargetConfig});
   ASSERT_EQ(LReplay.ExitCode, 0) << LReplay.Err.toStdString();
-  EXPECT_TRUE(LReplay.Out.endsWith("\nResumo: 64 inseridos, 0 alterados, 0 inalterados, 0 divergentes\n"));
+  EXPECT_TRUE(LReplay.Out.endsWith("\nResumo: 64 inseridos, 0 alterados, 0 inalterados, 0 divergentes, 0 somente no destino\n"));
   EXPECT_EQ(LNotas(), QStringList{"2"});
   const TRun LAgain = RunCli({"replay", "--quiet", LScript, "--config=" + LTargetConfig});
   ASSERT_EQ(LAgain.ExitCode, 0) << LAgain.Err.toStdString();
   EXPECT_EQ(LAgain.Err, "");
   EXPECT_EQ(LAgain.Out.split('\n', Qt::SkipEmptyParts).last(),
-            "Resumo: 0 inseridos, 0 alterados, 64 inalterados, 0 divergentes");
-  for (const TRun* LRun : {&LPreview, &LReplay, &LAgain})
+            "Resumo: 0 inseridos, 0 alterados, 64 inalterados, 0 divergentes, 0 somente no destino");
+  // --quiet hides the progress, never what changes: each changed column, old and new.
+  LTarget.Execute("UPDATE CIDADE SET CIDNOME = 'Outra' WHERE CIDCOD = (SELECT c.CIDCOD FROM CLIENTE c "
+                  "JOIN NOTAFI n ON n.CLICOD = c.CLICOD WHERE n.NOTANUM = '000123');");
+  const TRun LChanged = RunCli({"replay", "--quiet", "--dry-run", "--mirror", LScript, "--config", LTargetConfig});
+  ASSERT_EQ(LChanged.ExitCode, 0) << LChanged.Err.toStdString();
+  EXPECT_TRUE(LChanged.Out.contains(QRegularExpression("\n  alterado: Registro \\d+ \\(CIDADE \\| CIDCOD=\\d+\\)\n"
+                                                       "    CIDNOME: Outra -> \\S")))
+      << LChanged.Out.toStdString();
+  EXPECT_TRUE(LChanged.Out.endsWith("\nResumo: 0 inseridos, 1 alterados, 63 inalterados, 0 divergentes, 0 excluidos\n"))
+      << LChanged.Out.toStdString();
+  for (const TRun* LRun : {&LPreview, &LReplay, &LAgain, &LChanged})
     EXPECT_FALSE((LRun->Out + LRun->Err).contains(ServerPassword()));
 
   // A target it cannot write: exit 1, the reason, nothing changed.
