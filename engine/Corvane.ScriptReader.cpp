@@ -42,6 +42,12 @@ public:
   }
   bool Peek(char aChar) const { return FAt < FEnd && *FAt == aChar; }
   bool PeekDigit() const { return FAt < FEnd && *FAt >= '0' && *FAt <= '9'; }
+  // One digit, taken.
+  bool Digit(int& aDigit) {
+    if (!PeekDigit()) return false;
+    aDigit = *FAt++ - '0';
+    return true;
+  }
   qsizetype Taken() const { return FAt - FStart; }
   const char* At() const { return FAt; }
 
@@ -123,12 +129,8 @@ bool ParseTime(TCursor& aCursor, TTime& aTime) {
     return false;
   int LDigits[4] = {};
   int LCount = 0;
-  while (LCount < 5 && aCursor.PeekDigit()) {
-    if (LCount < 4) LDigits[LCount] = *aCursor.At() - '0';
-    ++LCount;
-    aCursor.Eat(QLatin1StringView(aCursor.At(), 1));
-  }
-  if (LCount != 3 && !(LCount == 4 && LDigits[3] != 0)) return false;
+  while (LCount < 4 && aCursor.Digit(LDigits[LCount])) ++LCount;
+  if (aCursor.PeekDigit() || (LCount != 3 && !(LCount == 4 && LDigits[3] != 0))) return false;
   aTime.Millisecond = LDigits[0] * 100 + LDigits[1] * 10 + LDigits[2];
   aTime.Tenths = LDigits[3];
   return true;
