@@ -288,3 +288,44 @@ TEST_F(TCliTest, HelpAndVersion) {
 }
 
 }  // namespace
+
+TEST_F(TCliTest, DefinedDocumentsListExportAndLendTheirRelationsToTheReplay) {
+  const QString LDocs = FFolder.filePath("documentos.ini");
+  WriteFileBytes(LDocs, "[Pedido]\r\nTitulo=Pedido de Venda\r\nTabela=PEDRES\r\nChave=PEDNUM\r\n"
+                        "Relacao1=PEDRES:PEDPRO:PEDNUM:PEDNUM\r\n");
+  const TRun LList = RunCli({"docs", "--docs", LDocs});
+  ASSERT_EQ(LList.ExitCode, 0) << LList.Err.toStdString();
+  EXPECT_TRUE(LList.Out.contains("Pedido: Pedido de Venda\n  tabela PEDRES, chave PEDNUM\n  tabelas: PEDRES, PEDPRO\n"))
+      << LList.Out.toStdString();
+  EXPECT_TRUE(LList.Out.endsWith("Total: 3\n"));
+
+  // Values in the order of the key; a wrong count or an unknown document starts nothing.
+  EXPECT_EQ(RunCli({"doc", "Pedido", "5001", "5002", "-o", Output("x.sql"), "--docs", LDocs}).ExitCode, 2);
+  EXPECT_EQ(RunCli({"doc", "Pedidos", "5001", "-o", Output("x.sql"), "--docs", LDocs}).ExitCode, 2);
+  EXPECT_EQ(RunCli({"export", "--table", "PEDRES", "--key", "PEDNUM=5001", "--related",
+                    "PEDRES:PEDPRO:PEDNUM:PEDNUM:1=1) OR (1=1", "-o", Output("x.sql"), "--config", FConfig})
+                .ExitCode,
+            2);
+  EXPECT_FALSE(QFile::exists(Output("x.sql")));
+  const QString LFile = Output("Pedido_5001.sql");
+  const TRun LExport = RunCli({"doc", "pedido", "5001", "-o", LFile, "--docs", LDocs, "--config", FConfig, "--quiet"});
+  ASSERT_EQ(LExport.ExitCode, 0) << LExport.Err.toStdString();
+  EXPECT_EQ(ReadFileBytes(LFile).count("UPDATE OR INSERT INTO \"PEDPRO\""), 3);
+
+  // The support database holds an item the customer's order lacks: the replay finds it through
+  // the document whose root table the script has, without --doc, and the mirror removes it.
+  const TTestDatabase LSupport("cli-doc-support", DemoSql(), "WIN1252");
+  LSupport.Execute("INSERT INTO PEDPRO VALUES (5001, 9, 1002, 1, 2.5, 2.5);");
+  const QString LTarget = WriteConfig("suporte.ini", "localhost", LSupport.Path());
+  const TRun LPreview = RunCli({"replay", LFile, "--config", LTarget, "--docs", LDocs, "--dry-run", "--quiet"});
+  ASSERT_EQ(LPreview.ExitCode, 0) << LPreview.Err.toStdString();
+  EXPECT_TRUE(LPreview.Out.contains("somente no destino: PEDPRO | PEDNUM=5001, ITEM=9")) << LPreview.Out.toStdString();
+  EXPECT_TRUE(LPreview.Out.contains(", 1 somente no destino\n")) << LPreview.Out.toStdString();
+  const TRun LMirror = RunCli({"replay", LFile, "--config", LTarget, "--doc", "Pedido", "--docs", LDocs, "--mirror"});
+  ASSERT_EQ(LMirror.ExitCode, 0) << LMirror.Err.toStdString();
+  EXPECT_TRUE(LMirror.Out.contains(", 1 excluidos\n")) << LMirror.Out.toStdString();
+  auto LConnection = LSupport.Connect("UTF8");
+  EXPECT_EQ(QueryRows(*LConnection, "SELECT COUNT(*) FROM PEDPRO WHERE PEDNUM = 5001"), QStringList{"3"});
+  // A document of another table is refused.
+  EXPECT_EQ(RunCli({"replay", LFile, "--config", LTarget, "--doc", "NFSe"}).ExitCode, 2);
+}
