@@ -325,6 +325,19 @@ int ListTables() {
   return exOk;
 }
 
+// The documents: the built-in ones and those of --docs FILE (which must exist) or of
+// documentos.ini beside the program (which may be missing). A bad file is reported; nothing.
+std::optional<TDocumentRegistry> LoadDocuments(const TCommand& aCommand) {
+  try {
+    if (!aCommand.Docs.isNull() && !QFileInfo::exists(aCommand.Docs))
+      throw TCorvaneError("Arquivo de documentos nao encontrado: " + aCommand.Docs);
+    return TDocumentRegistry::Load(aCommand.Docs.isNull() ? TDocumentRegistry::DefaultFile() : aCommand.Docs);
+  } catch (const TCorvaneError& aError) {
+    Write(stderr, "ERRO: " + aError.Message());
+    return std::nullopt;
+  }
+}
+
 int ListDocuments(const TDocumentRegistry& aRegistry) {
   for (const TDocument& LDocument : aRegistry.Documents()) {
     Write(stdout, LDocument.Name + (LDocument.BuiltIn ? QStringLiteral(" (embutido)") : QString()) + ": " +
@@ -384,15 +397,8 @@ int Replay(const TCommand& aCommand) {
                                       LRelated.Filter});
   if (!aCommand.Doc.isNull() && !aCommand.Related.isEmpty()) throw TUsageError("use --doc ou --related, nao ambos");
   if (LRelations.isEmpty()) {
-    std::optional<TDocumentRegistry> LRegistry;
-    try {
-      if (!aCommand.Docs.isNull() && !QFileInfo::exists(aCommand.Docs))
-        throw TCorvaneError("Arquivo de documentos nao encontrado: " + aCommand.Docs);
-      LRegistry = TDocumentRegistry::Load(aCommand.Docs.isNull() ? TDocumentRegistry::DefaultFile() : aCommand.Docs);
-    } catch (const TCorvaneError& aError) {
-      Write(stderr, "ERRO: " + aError.Message());
-      return exUsage;
-    }
+    const std::optional<TDocumentRegistry> LRegistry = LoadDocuments(aCommand);
+    if (!LRegistry) return exUsage;
     if (!aCommand.Doc.isNull()) {
       const TDocument* LDocument = LRegistry->Find(aCommand.Doc);
       if (!LDocument) {
@@ -532,15 +538,8 @@ int Run(const QStringList& aArguments) {
     return ListTables();
   }
   if (LName == "docs" || LName == "doc") {
-    std::optional<TDocumentRegistry> LRegistry;
-    try {
-      if (!LCommand.Docs.isNull() && !QFileInfo::exists(LCommand.Docs))
-        throw TCorvaneError("Arquivo de documentos nao encontrado: " + LCommand.Docs);
-      LRegistry = TDocumentRegistry::Load(LCommand.Docs.isNull() ? TDocumentRegistry::DefaultFile() : LCommand.Docs);
-    } catch (const TCorvaneError& aError) {
-      Write(stderr, "ERRO: " + aError.Message());
-      return exUsage;
-    }
+    const std::optional<TDocumentRegistry> LRegistry = LoadDocuments(LCommand);
+    if (!LRegistry) return exUsage;
     if (LName == "docs") {
       RequirePositional(LCommand, 0, "");
       if (!LCommand.Output.isNull() || LCommand.Quiet) throw TUsageError("docs aceita apenas --docs e --config");
