@@ -34,6 +34,12 @@ void BlockStopSignals() {
   pthread_sigmask(SIG_BLOCK, &LSet, nullptr);
 }
 
+namespace {
+// Blocked already while the program is being set up, before main: a signal that comes that
+// early waits for the watcher instead of ending the process without a word.
+const bool GBlockedEarly = (BlockStopSignals(), true);
+}  // namespace
+
 void WatchStopSignals(const TCancellationPtr& aStop) {
   std::thread([aStop]() {
     const sigset_t LSet = StopSet();
