@@ -9,6 +9,7 @@
 #include "Corvane.Connection.h"
 #include "Corvane.Errors.h"
 #include "Corvane.Replayer.h"
+#include "Corvane.Scenario.Documents.h"
 #include "Corvane.Scenario.NotaFiscal.h"
 
 #include <QCoreApplication>
@@ -116,7 +117,7 @@ QString MakeEmpty(const QString& aDatabase) {
 }
 
 // The replay as corvane-cli runs it: the script read and checked, a UTF8 connection of its
-// own, preview, statements, read-back and commit.
+// own, preview, statements, read-back, the search for rows only in the target and commit.
 double ReplayOnce(const QString& aIni, const QString& aScript, int& aInserted) {
   TSliceConnection::SetConfigFile(aIni);
   QString LParameters = TSliceConnection::Instance().ExportParameters();
@@ -126,7 +127,9 @@ double ReplayOnce(const QString& aIni, const QString& aScript, int& aInserted) {
   const TSliceScript LScript = TSliceScript::ReadFile(aScript);
   TDbConnection LConnection;
   TSliceReplayer::OpenTarget(LConnection, LParameters);
-  const TReplayResult LResult = TSliceReplayer(LConnection).Run(LScript);
+  // As corvane-cli: the canned document's relations, searched for rows only in the target.
+  const TReplayResult LResult =
+      TSliceReplayer(LConnection).Related(DocumentRelations(LScript.RootTable())).Run(LScript);
   if (LResult.Divergent != 0 || !LResult.Committed) throw TCorvaneError("replay divergente");
   aInserted = LResult.Inserted;
   return LTimer.nsecsElapsed() / 1e9;

@@ -6,6 +6,7 @@
 #include "Corvane.Exporter.h"
 #include "Corvane.Literals.h"
 #include "Corvane.Replayer.h"
+#include "Corvane.Scenario.Documents.h"
 #include "Corvane.Scenario.NFSe.h"
 #include "Corvane.Scenario.NotaFiscal.h"
 
@@ -34,7 +35,8 @@ const char* const CUsage =
     "                     [--related PARENT:CHILD:FK_COLUMNS:PARENT_COLUMNS[:FILTER]]...\n"
     "                     [--no-dependencies] [--defer-cycles] [--skip-arrays]\n"
     "                     -o FILE [--config FILE] [--quiet]\n"
-    "  corvane-cli replay SCRIPT --config TARGET.ini [--dry-run] [--quiet]\n"
+    "  corvane-cli replay SCRIPT --config TARGET.ini [--dry-run] [--mirror] [--skip-missing-columns]\n"
+    "                     [--related PARENT:CHILD:FK_COLUMNS:PARENT_COLUMNS[:FILTER]]... [--quiet]\n"
     "  corvane-cli --help | --version\n"
     "\n"
     "  nfse     exporta a NFSe (NFSRES) de codigo interno NFSID\n"
@@ -47,6 +49,9 @@ const char* const CUsage =
     "  replay   reproduz um script do Corvane no banco de destino: confere a estrutura, mostra o que\n"
     "           cada registro muda, grava tudo numa transacao e confere o que foi gravado\n"
     "  --dry-run  faz tudo isso e desfaz a transacao: a previa do que o script faria\n"
+    "  --mirror   exclui, na mesma transacao, os registros das relacoes do documento que so o\n"
+    "             destino tem (NFSe e nota fiscal: relacoes conhecidas; export: repita os --related)\n"
+    "  --skip-missing-columns  deixa de fora os campos que o destino nao tem\n"
     "  --config arquivo de configuracao (padrao: config.ini ao lado do executavel)\n"
     "  --quiet  nao mostra o progresso\n";
 
@@ -87,6 +92,8 @@ struct TCommand {
   bool DeferCycles = false;
   bool SkipArrays = false;
   bool DryRun = false;
+  bool Mirror = false;
+  bool SkipMissingColumns = false;
 };
 
 // Options may come in any order after the command; "--" ends them, so a NOTANUM that begins
@@ -106,6 +113,7 @@ TCommand ParseArguments(const QStringList& aArguments) {
   };
 
   const bool LIsExport = LCommand.Name == "export";
+  const bool LIsReplay = LCommand.Name == "replay";
   for (qsizetype LIndex = 1; LIndex < aArguments.size(); ++LIndex) {
     const QString LArgument = aArguments[LIndex];
     // No option begins with a digit: -5 is a (refused) NFSID, not an unknown option.
@@ -142,7 +150,7 @@ TCommand ParseArguments(const QStringList& aArguments) {
       const qsizetype LEqual = LValue.indexOf('=');
       if (LEqual < 0) throw TUsageError("--key espera COLUMN=VALUE: " + LValue);
       LCommand.Keys.append({LValue.left(LEqual), LValue.mid(LEqual + 1)});
-    } else if (LIsExport && LName == "--related") {
+    } else if ((LIsExport || LIsReplay) && LName == "--related") {
       const QString LValue = LTakeValue(LIndex, LName, LInline, LHasInline);
       // Everything after the fourth colon is the filter, which may itself hold colons.
       QStringList LParts;
@@ -167,8 +175,12 @@ TCommand ParseArguments(const QStringList& aArguments) {
       LCommand.DeferCycles = true;
     } else if (LIsExport && LName == "--skip-arrays" && !LHasInline) {
       LCommand.SkipArrays = true;
-    } else if (LCommand.Name == "replay" && LName == "--dry-run" && !LHasInline) {
+    } else if (LIsReplay && LName == "--dry-run" && !LHasInline) {
       LCommand.DryRun = true;
+    } else if (LIsReplay && LName == "--mirror" && !LHasInline) {
+      LCommand.Mirror = true;
+    } else if (LIsReplay && LName == "--skip-missing-columns" && !LHasInline) {
+      LCommand.SkipMissingColumns = true;
     } else {
       throw TUsageError("opcao desconhecida: " + LArgument);
     }
@@ -191,8 +203,8 @@ std::optional<qint64> ParseNFSID(const QString& aText) {
 
 // The exporter walks a relation only from rows of its PARENT table reached as root or child
 // rows: a relation that no chain from the root table reaches would be left out silently.
-void CheckRelationsReachable(const TCommand& aCommand) {
-  QStringList LReached{aCommand.Table.trimmed()};
+void CheckRelationsReachable(const TCommand& aCommand, const QString& aRoot) {
+  QStringList LReached{aRoot};
   QList<TRelated> LWaiting = aCommand.Related;
   for (bool LGrown = true; LGrown;) {
     LGrown = false;
@@ -208,7 +220,9 @@ void CheckRelationsReachable(const TCommand& aCommand) {
   }
   if (!LWaiting.isEmpty())
     throw TUsageError("--related " + LWaiting.first().Text + " nunca seria percorrido: PARENT " + LWaiting.first().Parent +
-                      " nao e a tabela de --table nem o CHILD de outro --related (maiusculas e minusculas contam)");
+                      " nao e a tabela " + (aCommand.Name == "replay" ? QStringLiteral("do registro principal do script")
+                                                                   : QStringLiteral("de --table")) +
+                      " nem o CHILD de outro --related (maiusculas e minusculas contam)");
 }
 
 // The --key texts as values of their columns' types, so that a date or a number is compared
@@ -334,6 +348,28 @@ int Replay(const TCommand& aCommand) {
     Write(stderr, "ERRO: " + aError.Message());
     return exUsage;
   }
+  // The document's relations: those given, else those of the canned document the script's
+  // root record belongs to.
+  const QString LRoot = LScript->RootTable();
+  QList<TReplayRelation> LRelations;
+  for (const TRelated& LRelated : aCommand.Related)
+    LRelations.append(TReplayRelation{LRelated.Parent, LRelated.Child, LRelated.ForeignKeys, LRelated.ParentKeys,
+                                      LRelated.Filter});
+  if (LRelations.isEmpty()) {
+    LRelations = DocumentRelations(LRoot);
+  } else {
+    try {
+      CheckRelationsReachable(aCommand, LRoot);
+    } catch (const TUsageError& aError) {
+      Write(stderr, "corvane-cli: " + aError.Message());
+      return exUsage;
+    }
+  }
+  if (LRelations.isEmpty() && aCommand.Mirror) {
+    Write(stderr, "ERRO: as relacoes do documento de " + LRoot +
+                      " nao sao conhecidas: informe-as com --related para usar --mirror.");
+    return exUsage;
+  }
   const TSliceProgress LProgress = aCommand.Quiet ? TSliceProgress() : TSliceProgress(&Log);
   TReplayResult LResult;
   const QString LError = FailureOf([&] {
@@ -343,7 +379,8 @@ int Replay(const TCommand& aCommand) {
     TDbConnection LConnection;
     TSliceReplayer::OpenTarget(LConnection, LParameters);
     TSliceReplayer LReplayer(LConnection);
-    LReplayer.DryRun(aCommand.DryRun);
+    LReplayer.DryRun(aCommand.DryRun).Mirror(aCommand.Mirror).SkipMissingColumns(aCommand.SkipMissingColumns);
+    LReplayer.Related(LRelations);
     if (LProgress) LReplayer.Progress(LProgress);
     LResult = LReplayer.Run(*LScript);
   });
@@ -352,25 +389,49 @@ int Replay(const TCommand& aCommand) {
     Write(stderr, "ERRO: " + LError);
     return exFailed;
   }
+  for (const TReplayDroppedColumn& LDropped : std::as_const(LResult.Dropped))
+    Write(stderr, "AVISO: campo " + LDropped.Table + "." + LDropped.Column + " inexistente no destino, deixado de fora: " +
+                      QString::number(LDropped.Values) + " valores nao nulos descartados.");
   for (const TReplayDivergence& LDivergence : std::as_const(LResult.Divergences))
     Write(stderr, "AVISO: Registro " + QString::number(LDivergence.Record) + " (" + LDivergence.Description + ") " +
-                      (LDivergence.Column.isEmpty()
+                      (!LDivergence.Note.isEmpty() ? LDivergence.Note + "."
+                       : LDivergence.Column.isEmpty()
                            ? QStringLiteral("nao foi encontrado depois de gravado.")
                            : "campo " + LDivergence.Column + " gravado como " + LDivergence.Written + " e lido como " +
                                  LDivergence.Read + "."));
+  if (LRelations.isEmpty())
+    Write(stderr, "AVISO: relacoes do documento de " + LRoot +
+                      " desconhecidas: registros somente no destino nao foram procurados (informe --related).");
+  const QString LTargetOnly = aCommand.Mirror ? QStringLiteral(" excluidos") : QStringLiteral(" somente no destino");
+  // --quiet hides the progress, never what the replay changes.
   for (const TReplayTable& LTable : std::as_const(LResult.Tables)) {
     Write(stdout, LTable.Table + ": " + QString::number(LTable.Inserted) + " inseridos, " +
                       QString::number(LTable.Changed) + " alterados, " + QString::number(LTable.Unchanged) +
-                      " inalterados");
-    if (!aCommand.Quiet)
-      for (const TReplayChange& LChange : LTable.ChangedRows)
-        Write(stdout, "  alterado: Registro " + QString::number(LChange.Record) + " (" + LChange.Description +
-                          "): " + LChange.Columns.join(", "));
+                      " inalterados" + (LTable.TargetOnly ? ", " + QString::number(LTable.TargetOnly) + LTargetOnly : QString()));
+    for (const TReplayChange& LChange : LTable.ChangedRows) {
+      Write(stdout, "  alterado: Registro " + QString::number(LChange.Record) + " (" + LChange.Description + ")");
+      for (const TReplayColumnChange& LValue : LChange.Values)
+        Write(stdout, "    " + LValue.Column + ": " + LValue.Old + " -> " + LValue.New);
+    }
   }
-  if (aCommand.DryRun) Write(stdout, QStringLiteral("Simulacao (--dry-run): nada foi gravado no destino."));
+  for (const TReplayTargetRow& LRow : std::as_const(LResult.TargetOnly))
+    Write(stdout, (aCommand.Mirror ? QStringLiteral("  excluido: ") : QStringLiteral("  somente no destino: ")) +
+                      LRow.Description);
+  if (aCommand.DryRun) {
+    if (LResult.Sequences.isEmpty()) {
+      Write(stdout, QStringLiteral("Simulacao (--dry-run): nada foi gravado no destino."));
+    } else {
+      QStringList LMoved;
+      for (const TReplaySequence& LSequence : std::as_const(LResult.Sequences))
+        LMoved << LSequence.Name + " " + QString::number(LSequence.Before) + " -> " + QString::number(LSequence.After);
+      Write(stdout, "Simulacao (--dry-run): nenhum registro foi gravado no destino, mas sequencias movidas durante a "
+                    "simulacao nao voltam com o rollback: " + LMoved.join(", ") + ".");
+    }
+  }
   Write(stdout, "Resumo: " + QString::number(LResult.Inserted) + " inseridos, " + QString::number(LResult.Changed) +
                     " alterados, " + QString::number(LResult.Unchanged) + " inalterados, " +
-                    QString::number(LResult.Divergent) + " divergentes");
+                    QString::number(LResult.Divergent) + " divergentes, " +
+                    QString::number(LResult.TargetOnly.size()) + LTargetOnly);
   return exOk;
 }
 
@@ -434,7 +495,7 @@ int Run(const QStringList& aArguments) {
   RequirePositional(LCommand, 0, "");
   if (LCommand.Table.isEmpty()) throw TUsageError("informe a tabela com --table");
   if (LCommand.Keys.isEmpty()) throw TUsageError("informe ao menos um --key COLUMN=VALUE");
-  CheckRelationsReachable(LCommand);
+  CheckRelationsReachable(LCommand, LCommand.Table.trimmed());
   if (!LCommand.Quiet) Log("Iniciando " + LCommand.Table + ". Aguarde...");
   return RunExport(LCommand, [LCommand](TDbConnection* aConnection) {
     ISliceExporterPtr LExporter = TSliceExporter::New(aConnection);

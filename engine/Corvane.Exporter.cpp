@@ -25,7 +25,7 @@ namespace {
 
 constexpr int CMaxChain = 128;             // rows in progress in one parent chain
 constexpr qsizetype CMaxStatement = 65000;  // UTF-8 bytes of one statement
-const QString CRootOrigin = QStringLiteral("Registro principal selecionado para exportacao.");
+const QString CRootOrigin = ScriptFormat::CRootOrigin;
 
 qsizetype Utf8Length(QStringView aText) {
   qsizetype LLength = 0;
@@ -958,7 +958,7 @@ void TSliceExporter::VisitChildren(const QString& aTable, const TDbRow& aRow) {
     for (const QString& LColumn : LParentKey) LValues.append(aRow.FieldByName(LColumn).Value());
     TRowBatch LRows =
         FCatalogue->Lookup(TLookup{LChild.TableName, LForeignKey, LChild.Filter, QStringLiteral("R")}, LValues, false);
-    VisitRows(LChild.TableName, std::move(LRows), "Filho de " + RowDescription(aTable, aRow));
+    VisitRows(LChild.TableName, std::move(LRows), ScriptFormat::CChildOrigin + RowDescription(aTable, aRow));
   }
 }
 

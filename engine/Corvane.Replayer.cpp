@@ -2,185 +2,75 @@
 
 #include "Corvane.Errors.h"
 #include "Corvane.Literals.h"
+#include "Corvane.ReplayLookup.h"
+#include "Corvane.ReplayMirror.h"
+#include "Corvane.ReplayParts.h"
+#include "Corvane.ReplayPreflight.h"
+#include "Corvane.ReplayWriter.h"
 
 #include <QHash>
 #include <QSet>
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace Corvane {
 
 namespace {
 
-constexpr int CWindow = 2048;  // records read, previewed and written together
-constexpr int CBatches[] = {64, 16, 4, 1};  // keys looked up by one query, largest first
+using namespace Replay;
+
+constexpr int CWindow = 2048;       // records read, previewed and written together
 constexpr std::size_t CChunk = 16;  // records written by one statement
 
-// Firebird's type codes in RDB$FIELDS.RDB$FIELD_TYPE.
-enum : int {
-  ftSmallint = 7, ftInteger = 8, ftQuad = 9, ftFloat = 10, ftDFloat = 11, ftDate = 12, ftTime = 13, ftChar = 14,
-  ftBigint = 16, ftBoolean = 23, ftDouble = 27, ftTimestamp = 35, ftVarchar = 37, ftCString = 40, ftBlob = 261
-};
-constexpr int CCharsetNone = 0;
-constexpr int CCharsetOctets = 1;
+// The target row a record of a window met: by the record's position in the window.
+using TMet = std::vector<std::optional<TRowLookup::TRow>>;
 
-struct TTargetColumn {
-  TColumnType Type;
-  bool Supported = true;
-  bool Computed = false;
-};
-
-TTargetColumn TargetColumn(int aType, int aSubType, int aScale, int aCharset) {
-  TTargetColumn LColumn;
-  TColumnType& LType = LColumn.Type;
-  switch (aType) {
-    case ftSmallint:
-    case ftInteger:
-    case ftBigint:
-    case ftQuad:
-      LType.Kind = aScale < 0 ? TValueKind::vkDecimal : TValueKind::vkInteger;
-      LType.Scale = -aScale;
-      break;
-    case ftFloat: LType = {TValueKind::vkFloat, 0, false, true}; break;
-    case ftDouble:
-    case ftDFloat: LType.Kind = TValueKind::vkFloat; break;
-    case ftDate: LType.Kind = TValueKind::vkDate; break;
-    case ftTime: LType.Kind = TValueKind::vkTime; break;
-    case ftTimestamp: LType.Kind = TValueKind::vkTimestamp; break;
-    case ftChar:
-    case ftVarchar:
-    case ftCString:
-      LType.Kind = aCharset == CCharsetOctets ? TValueKind::vkBytes : TValueKind::vkText;
-      LType.Fixed = aType == ftChar && aCharset != CCharsetOctets;
-      LType.Untranslated = aCharset == CCharsetNone;
-      break;
-    case ftBlob:
-      LType.Kind = aSubType == 1 ? TValueKind::vkTextBlob : TValueKind::vkBytes;
-      LType.Untranslated = aSubType == 1 && aCharset == CCharsetNone;
-      break;
-    case ftBoolean: LType.Kind = TValueKind::vkBoolean; break;
-    default: LColumn.Supported = false; break;
-  }
-  return LColumn;
-}
-
-// Values as the column's type compares them: NULL only equals NULL, numbers by value,
-// CHAR without its trailing blanks, everything else exactly.
-bool SameValue(const TValue& aLeft, const TValue& aRight, const TColumnType& aType) {
-  if (aLeft.IsNull() || aRight.IsNull()) return aLeft.IsNull() && aRight.IsNull();
-  if (aLeft.Kind() != aRight.Kind()) return false;
-  switch (aLeft.Kind()) {
-    case TValueKind::vkFloat: return aLeft.AsFloat() == aRight.AsFloat();
-    case TValueKind::vkText:
-      if (aLeft.IsUntranslated() || aRight.IsUntranslated()) {
-        QByteArrayView LLeft(aLeft.AsBytes()), LRight(aRight.AsBytes());
-        if (aType.Fixed) {
-          while (LLeft.endsWith(' ')) LLeft.chop(1);
-          while (LRight.endsWith(' ')) LRight.chop(1);
-        }
-        return aLeft.IsUntranslated() == aRight.IsUntranslated() && LLeft == LRight;
-      }
-      if (aType.Fixed) {
-        QStringView LLeft(aLeft.AsText()), LRight(aRight.AsText());
-        while (LLeft.endsWith(u' ')) LLeft.chop(1);
-        while (LRight.endsWith(u' ')) LRight.chop(1);
-        return LLeft == LRight;
-      }
-      return aLeft.AsText() == aRight.AsText();
-    default: return aLeft == aRight;
-  }
-}
-
-QString Shown(const TValue& aValue) {
-  if (aValue.IsNull()) return QStringLiteral("NULL");
-  QString LText = aValue.TextForm();
-  if (LText.size() > 60) LText = LText.left(57) + QStringLiteral("...");
-  LText.replace(QLatin1Char('\r'), QLatin1String("\\r")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
-  return LText;
-}
-
-// A key as the server's equality sees it, as one exact text: trailing blanks of text do not
-// count, numbers of one column share a kind and a scale.
-void AppendKeyPart(QString& aKey, const TValue& aValue) {
-  if (aValue.IsNull()) {
-    aKey += QLatin1String("n;");
-    return;
-  }
-  QString LText;
-  if (aValue.Kind() == TValueKind::vkFloat) {
-    const double LValue = aValue.AsFloat() + 0.0;
-    std::uint64_t LBits;
-    std::memcpy(&LBits, &LValue, sizeof LBits);
-    LText = QString::number(LBits, 16);
-  } else if (aValue.IsUntranslated()) {
-    QByteArray LBytes = aValue.AsBytes();
-    while (LBytes.endsWith(' ')) LBytes.chop(1);
-    LText = QString::fromLatin1(LBytes.toHex());
-  } else {
-    LText = aValue.TextForm();
-    if (aValue.Kind() == TValueKind::vkText)
-      while (LText.endsWith(u' ')) LText.chop(1);
-  }
-  aKey += QString::number(int(aValue.Kind())) + QLatin1Char(':') + QString::number(LText.size()) + QLatin1Char(':') +
-          LText;
-}
-
-// The statements of one shape of record: a table, its column list and its MATCHING list.
-struct TShape {
-  QString Table;
-  QStringList Columns;
-  QStringList Matching;
-  std::vector<TColumnType> Types;
-  std::vector<int> KeyColumns;  // positions of the MATCHING columns among Columns
-  int TableIndex = 0;           // into the result's tables
-  std::unique_ptr<TDbQuery> Write;
-  std::map<int, std::unique_ptr<TDbQuery>> Reads;  // by the number of keys they look up
-};
-
-// One record of a window, its values already of its columns' types.
-struct TPending {
-  int Index = 0;
-  int Shape = 0;
+// The state of a row written by more than one record (a deferred reference completed
+// later): the target's row before its first record, counted once its last record is seen.
+struct TOpenRow {
+  int Record = 0;
   QString Description;
-  std::vector<TValue> Values;
-  QString Key;  // table and key values
+  std::optional<std::vector<TValue>> Before;
 };
 
 class TReplayRun {
 public:
   TReplayRun(TDbConnection& aConnection, const TSliceReplayer::TProgress& aProgress)
-      : FConnection(aConnection), FProgress(aProgress) {}
+      : FConnection(aConnection), FProgress(aProgress), FCatalogue(aConnection) {}
 
-  TReplayResult Run(const TSliceScript& aScript, bool aDryRun);
+  TReplayResult Run(const TSliceScript& aScript, bool aDryRun, bool aMirror, bool aSkipMissing,
+                    const QList<TReplayRelation>& aRelations);
 
 private:
   void Report(const QString& aMessage) {
     if (FProgress) FProgress(aMessage);
   }
   void CollectShapes(const TSliceScript& aScript);
-  void Preflight();
-  TPending Pending(const TSliceScript& aScript, int aIndex);
+  TPending Pending(const TSliceScript& aScript, int aIndex, bool aCountDropped = false);
   QString KeyOf(const TShape& aShape, const std::vector<TValue>& aValues) const;
-  // The rows of aShape's table whose keys are among aRecords', by key.
-  QHash<QString, std::vector<TValue>> ReadRows(TShape& aShape, const std::vector<const TPending*>& aRecords);
-  TDbQuery& ReadQuery(TShape& aShape, int aBatch);
-  QHash<QString, std::vector<TValue>> ReadWindow(const std::vector<TPending>& aWindow);
-  void Write(const TPending& aRecord);
-  void WriteChunk(const std::vector<TPending>& aWindow, std::size_t aStart, std::size_t aEnd);
-  [[noreturn]] void RecordFailure(const TPending& aRecord, const QString& aMessage);
+  TMet Met(const std::vector<TPending>& aWindow);
+  void FindRepeatedKeys(const TSliceScript& aScript);
+  void Compare(const TSliceScript& aScript, std::vector<TPending>& aWindow, QStringList& aStates);
+  void Count(const TPending& aRecord, int aRecordNumber, const QString& aDescription,
+             const std::vector<TValue>* aBefore, QString& aState);
+  void ReadBack(const TSliceScript& aScript, TTargetOnlyRows& aTargetOnly);
+  std::map<QString, qint64> Sequences();
 
   TDbConnection& FConnection;
   const TSliceReplayer::TProgress& FProgress;
+  TTargetCatalogue FCatalogue;
   std::vector<TShape> FShapes;
-  QHash<QString, QHash<QString, TTargetColumn>> FTargetColumns;  // by table, then column
-  struct TBlock {
-    std::unique_ptr<TDbQuery> Query;
-    bool Usable = true;
-    bool Worked = false;
-  };
-  std::map<QString, TBlock> FBlocks;  // by the shapes of their records
+  std::vector<std::unique_ptr<TRowLookup>> FLookups;  // by shape
+  QList<TDroppedColumn> FDropped;
+  std::vector<int> FDroppedValues;         // values other than NULL left out, by FDropped
+  QHash<QString, int> FLastWriter;         // the record that writes each key last
+  bool FWritersKnown = false;              // FLastWriter complete before the first window
+  QSet<QString> FRepeated;                 // keys written by more than one record
+  QHash<QString, TOpenRow> FOpen;          // of FRepeated, between their first and last record
+  QSet<QString> FWalkedKeys;               // of FRepeated, those whose first record the walk reached
+  QHash<QByteArray, int> FRowOwners;       // target row (table and identity) -> the record that met it
   TReplayResult FResult;
 };
 
@@ -192,7 +82,6 @@ void TReplayRun::CollectShapes(const TSliceScript& aScript) {
     LShape.Table = LScriptShape.Table;
     LShape.Columns = LScriptShape.Columns;
     LShape.Matching = LScriptShape.Matching;
-    for (const QString& LColumn : LShape.Matching) LShape.KeyColumns.push_back(int(LShape.Columns.indexOf(LColumn)));
     FShapes.push_back(std::move(LShape));
   }
   // Tables in order of their first record.
@@ -201,63 +90,10 @@ void TReplayRun::CollectShapes(const TSliceScript& aScript) {
     auto LFound = LTables.constFind(LShape.Table);
     if (LFound == LTables.constEnd()) {
       LFound = LTables.insert(LShape.Table, int(FResult.Tables.size()));
-      FResult.Tables.append(TReplayTable{LShape.Table, 0, 0, 0, {}});
+      FResult.Tables.append(TReplayTable{LShape.Table, 0, 0, 0, {}, 0});
     }
     LShape.TableIndex = *LFound;
   }
-}
-
-// Every table and column the script writes must exist in the target and take values.
-void TReplayRun::Preflight() {
-  QStringList LProblems;
-  TDbQuery LQuery(FConnection);
-  LQuery.SetSQL(QStringLiteral(
-      "SELECT TRIM(r.RDB$FIELD_NAME), f.RDB$FIELD_TYPE, COALESCE(f.RDB$FIELD_SUB_TYPE, 0), "
-      "COALESCE(f.RDB$FIELD_SCALE, 0), COALESCE(f.RDB$CHARACTER_SET_ID, 0), "
-      "IIF(f.RDB$COMPUTED_BLR IS NULL, 0, 1), IIF(f.RDB$DIMENSIONS IS NULL, 0, 1) "
-      "FROM RDB$RELATION_FIELDS r JOIN RDB$FIELDS f ON f.RDB$FIELD_NAME = r.RDB$FIELD_SOURCE "
-      "WHERE r.RDB$RELATION_NAME = :T"));
-  for (const TReplayTable& LTable : std::as_const(FResult.Tables)) {
-    QHash<QString, TTargetColumn> LColumns;
-    // Longer names cannot exist in Firebird 3; asking would only fail with a truncation.
-    if (LTable.Table.toUtf8().size() <= 31) {
-      LQuery.SetParam("T", TValue::Text(LTable.Table));
-      for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) {
-        TTargetColumn LColumn =
-            TargetColumn(int(LQuery.Field(1).Value().AsInteger()), int(LQuery.Field(2).Value().AsInteger()),
-                         int(LQuery.Field(3).Value().AsInteger()), int(LQuery.Field(4).Value().AsInteger()));
-        LColumn.Computed = LQuery.Field(5).Value().AsInteger() != 0;
-        if (LQuery.Field(6).Value().AsInteger() != 0) LColumn.Supported = false;
-        LColumns.insert(LQuery.Field(0).Value().AsText(), LColumn);
-      }
-      LQuery.Close();
-    }
-    if (LColumns.isEmpty()) LProblems << "tabela " + LTable.Table + " inexistente";
-    FTargetColumns.insert(LTable.Table, LColumns);
-  }
-  QSet<QString> LSeen;
-  for (TShape& LShape : FShapes) {
-    const QHash<QString, TTargetColumn>& LColumns = FTargetColumns[LShape.Table];
-    if (LColumns.isEmpty()) continue;
-    for (const QString& LName : std::as_const(LShape.Columns)) {
-      const auto LFound = LColumns.constFind(LName);
-      QString LProblem;
-      if (LFound == LColumns.constEnd())
-        LProblem = "campo " + LShape.Table + "." + LName + " inexistente";
-      else if (LFound->Computed)
-        LProblem = "campo " + LShape.Table + "." + LName + " calculado, nao gravavel";
-      else if (!LFound->Supported)
-        LProblem = "campo " + LShape.Table + "." + LName + " de tipo nao suportado";
-      if (!LProblem.isEmpty() && !LSeen.contains(LProblem)) {
-        LSeen.insert(LProblem);
-        LProblems << LProblem;
-      }
-      LShape.Types.push_back(LFound == LColumns.constEnd() ? TColumnType{} : LFound->Type);
-    }
-  }
-  if (!LProblems.isEmpty())
-    throw TCorvaneError("Destino incompativel com o script, nada foi executado: " + LProblems.join(QLatin1String("; ")) +
-                        ".");
 }
 
 QString TReplayRun::KeyOf(const TShape& aShape, const std::vector<TValue>& aValues) const {
@@ -267,242 +103,248 @@ QString TReplayRun::KeyOf(const TShape& aShape, const std::vector<TValue>& aValu
   return LKey;
 }
 
-void TReplayRun::RecordFailure(const TPending& aRecord, const QString& aMessage) {
-  throw TCorvaneError("Registro " + QString::number(aRecord.Index + 1) + " (" + aRecord.Description +
-                      ") falhou, nada foi gravado: " + aMessage);
-}
-
-TPending TReplayRun::Pending(const TSliceScript& aScript, int aIndex) {
+TPending TReplayRun::Pending(const TSliceScript& aScript, int aIndex, bool aCountDropped) {
   TScriptRecord LRecord = aScript.Record(aIndex);
   TPending LPending;
   LPending.Index = aIndex;
   LPending.Shape = aScript.ShapeOf(aIndex);
   LPending.Description = LRecord.Description;
   const TShape& LShape = FShapes[std::size_t(LPending.Shape)];
-  LPending.Values.reserve(LRecord.Values.size());
+  LPending.Values.reserve(LShape.Sources.size());
   try {
-    for (std::size_t I = 0; I < LRecord.Values.size(); ++I)
-      LPending.Values.push_back(LRecord.Values[I].ValueFor(LShape.Types[I], LShape.Columns[qsizetype(I)]));
+    for (std::size_t I = 0; I < LShape.Sources.size(); ++I) {
+      const std::size_t LSource = std::size_t(LShape.Sources[I]);
+      LPending.Values.push_back(LRecord.Values[LSource].ValueFor(LShape.Types[I], LShape.Table + "." + LRecord.Columns[qsizetype(LSource)]));
+    }
   } catch (const TCorvaneError& aError) {
     RecordFailure(LPending, aError.Message());
   }
+  if (aCountDropped)
+    for (const int LSource : LShape.Dropped)
+      if (LRecord.Values[std::size_t(LSource)].Form != TScriptLiteral::TForm::lfNull)
+        for (qsizetype D = 0; D < FDropped.size(); ++D)
+          if (FDropped[D].Table == LShape.Table && FDropped[D].Column == LRecord.Columns[LSource]) ++FDroppedValues[std::size_t(D)];
   LPending.Key = KeyOf(LShape, LPending.Values);
   return LPending;
 }
 
-// The query that looks up aBatch keys of aShape at once, made once per size.
-TDbQuery& TReplayRun::ReadQuery(TShape& aShape, int aBatch) {
-  std::unique_ptr<TDbQuery>& LQuery = aShape.Reads[aBatch];
-  if (LQuery) return *LQuery;
-  const int LKeys = int(aShape.KeyColumns.size());
-  QStringList LNames;
-  for (const QString& LColumn : std::as_const(aShape.Columns)) LNames << TSqlLiterals::QuoteName(LColumn);
-  const QString LTable = TSqlLiterals::QuoteName(aShape.Table);
-  LQuery = std::make_unique<TDbQuery>(FConnection);
-  if (LKeys == 1) {
-    QString LCondition = TSqlLiterals::QuoteName(aShape.Matching[0]) + QLatin1String(" IN (");
-    for (int I = 0; I < aBatch; ++I) LCondition += (I ? QLatin1String(", :K") : QLatin1String(":K")) + QString::number(I);
-    LCondition += QLatin1Char(')');
-    LQuery->SetSQL("SELECT " + LNames.join(QLatin1String(", ")) + " FROM " + LTable + " WHERE " + LCondition);
-    return *LQuery;
-  }
-  // A list of OR-ed conditions lets the optimizer pick an index on the first key column
-  // alone, which may hold every row of the document; joining a list of the keys lets each
-  // key find its row through the whole key.
-  QString LKeyRows;
-  for (int I = 0; I < aBatch; ++I) {
-    LKeyRows += I ? QLatin1String(" UNION ALL SELECT ") : QLatin1String("SELECT ");
-    for (int J = 0; J < LKeys; ++J)
-      LKeyRows += (J ? QLatin1String(", CAST(:K") : QLatin1String("CAST(:K")) + QString::number(I) + QLatin1Char('_') +
-                  QString::number(J) + QLatin1String(" AS TYPE OF COLUMN ") + LTable + QLatin1Char('.') +
-                  TSqlLiterals::QuoteName(aShape.Matching[J]) + QLatin1String(") AS \"K$") + QString::number(J) +
-                  QLatin1Char('"');
-    LKeyRows += QLatin1String(" FROM RDB$DATABASE");
-  }
-  QStringList LJoin;
-  for (int J = 0; J < LKeys; ++J)
-    LJoin << "\"R$\"." + TSqlLiterals::QuoteName(aShape.Matching[J]) + " = \"K$\".\"K$" + QString::number(J) + "\"";
-  for (QString& LName : LNames) LName.prepend(QLatin1String("\"R$\"."));
-  LQuery->SetSQL("SELECT " + LNames.join(QLatin1String(", ")) + " FROM (" + LKeyRows + ") \"K$\" JOIN " + LTable +
-                 " \"R$\" ON " + LJoin.join(QLatin1String(" AND ")));
-  return *LQuery;
-}
-
-QHash<QString, std::vector<TValue>> TReplayRun::ReadRows(TShape& aShape, const std::vector<const TPending*>& aRecords) {
-  QHash<QString, std::vector<TValue>> LRows;
-  const int LKeys = int(aShape.KeyColumns.size());
-  const int LColumns = int(aShape.Columns.size());
-  for (std::size_t LStart = 0; LStart < aRecords.size();) {
-    // Few sizes, each prepared once: a table of a handful of rows needs no query for 64.
-    const std::size_t LLeft = aRecords.size() - LStart;
-    int LBatch = 1;
-    for (const int LSize : CBatches)
-      if (std::size_t(LSize) <= LLeft) {
-        LBatch = LSize;
-        break;
-      }
-    TDbQuery& LQuery = ReadQuery(aShape, LBatch);
-    for (int I = 0; I < LBatch; ++I) {
-      const TPending& LRecord = *aRecords[LStart + std::size_t(I)];
-      for (int J = 0; J < LKeys; ++J)
-        LQuery.SetParam(I * LKeys + J, LRecord.Values[std::size_t(aShape.KeyColumns[std::size_t(J)])]);
+// The target row each record of the window meets, found as the server compares its key.
+TMet TReplayRun::Met(const std::vector<TPending>& aWindow) {
+  std::map<int, std::vector<int>> LByShape;
+  for (std::size_t I = 0; I < aWindow.size(); ++I) LByShape[aWindow[I].Shape].push_back(int(I));
+  TMet LMet(aWindow.size());
+  for (const auto& [LShapeIndex, LRecords] : LByShape) {
+    const TShape& LShape = FShapes[std::size_t(LShapeIndex)];
+    std::unique_ptr<TRowLookup>& LLookup = FLookups[std::size_t(LShapeIndex)];
+    if (!LLookup) LLookup = std::make_unique<TRowLookup>(FConnection, LShape.Table, LShape.Matching, LShape.Columns, LShape.Wide);
+    try {
+      LLookup->Find(
+          int(LRecords.size()),
+          [&](int aKey, int aColumn) -> const TValue& {
+            return aWindow[std::size_t(LRecords[std::size_t(aKey)])].Values[std::size_t(LShape.KeyColumns[std::size_t(aColumn)])];
+          },
+          [&](TRowLookup::TRow&& aRow) {
+            const std::size_t LAt = std::size_t(LRecords[std::size_t(aRow.Key)]);
+            if (!LMet[LAt]) LMet[LAt] = std::move(aRow);
+          });
+    } catch (const TKeyFailure& aFailure) {
+      const TPending& LRecord = aWindow[std::size_t(LRecords[std::size_t(aFailure.Key)])];
+      const QString LColumn = aFailure.Column >= 0 && aFailure.Column < LShape.Matching.size()
+                                  ? LShape.Table + "." + LShape.Matching[aFailure.Column]
+                                  : LShape.Table + "(" + LShape.Matching.join(QLatin1String(", ")) + ")";
+      RecordFailure(LRecord, "a chave nao cabe no campo " + LColumn + " do destino (" + aFailure.Message() + ")");
     }
-    LStart += std::size_t(LBatch);
-    for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) {
-      std::vector<TValue> LValues;
-      LValues.reserve(std::size_t(LColumns));
-      for (int I = 0; I < LColumns; ++I) LValues.push_back(LQuery.Field(I).Value());
-      const QString LKey = KeyOf(aShape, LValues);
-      LRows.insert(LKey, std::move(LValues));
-    }
-    LQuery.Close();
   }
-  return LRows;
+  return LMet;
 }
 
-QHash<QString, std::vector<TValue>> TReplayRun::ReadWindow(const std::vector<TPending>& aWindow) {
-  std::map<int, std::vector<const TPending*>> LByShape;
-  for (const TPending& LRecord : aWindow) LByShape[LRecord.Shape].push_back(&LRecord);
-  QHash<QString, std::vector<TValue>> LRows;
-  for (const auto& [LShape, LRecords] : LByShape) LRows.insert(ReadRows(FShapes[std::size_t(LShape)], LRecords));
-  return LRows;
+// Scripts that complete deferred references write some rows twice: those rows are known
+// before the first of their records, so that each row is counted once.
+void TReplayRun::FindRepeatedKeys(const TSliceScript& aScript) {
+  if (!aScript.DefersCycles()) return;
+  for (int I = 0; I < aScript.Count(); ++I) {
+    const TPending LRecord = Pending(aScript, I);
+    if (FLastWriter.contains(LRecord.Key)) FRepeated.insert(LRecord.Key);
+    FLastWriter.insert(LRecord.Key, I);
+  }
+  FWritersKnown = true;
 }
 
-// Consecutive records written by one statement: an EXECUTE BLOCK holding their statements,
-// with their values as its parameters, one per shape sequence and kept for the run. The
-// server then runs them without a round trip each. A block that fails has changed nothing
-// (a statement is undone whole); its records are then written in halves down to single
-// records, so that a failing record is named as when written alone.
-void TReplayRun::WriteChunk(const std::vector<TPending>& aWindow, std::size_t aStart, std::size_t aEnd) {
-  if (aEnd - aStart == 1) {
-    Write(aWindow[aStart]);
+void TReplayRun::Count(const TPending& aRecord, int aRecordNumber, const QString& aDescription,
+                       const std::vector<TValue>* aBefore, QString& aState) {
+  const TShape& LShape = FShapes[std::size_t(aRecord.Shape)];
+  TReplayTable& LTable = FResult.Tables[LShape.TableIndex];
+  if (!aBefore) {
+    ++LTable.Inserted;
+    ++FResult.Inserted;
+    aState = QStringLiteral("novo");
     return;
   }
-  QString LSignature;
-  for (std::size_t I = aStart; I < aEnd; ++I) LSignature += QString::number(aWindow[I].Shape) + QLatin1Char(',');
-  auto LFound = FBlocks.find(LSignature);
-  if (LFound == FBlocks.end()) {
-    QString LParams, LBody;
-    int LParam = 0;
-    for (std::size_t I = aStart; I < aEnd; ++I) {
-      const TShape& LShape = FShapes[std::size_t(aWindow[I].Shape)];
-      const QString LTable = TSqlLiterals::QuoteName(LShape.Table);
-      QStringList LNames, LValues, LKeys;
-      for (const QString& LColumn : LShape.Columns) {
-        const QString LName = TSqlLiterals::QuoteName(LColumn);
-        const QString LVariable = "\"V$" + QString::number(LParam) + "\"";
-        LParams += (LParam ? QLatin1String(", ") : QLatin1String("")) + LVariable + " TYPE OF COLUMN " + LTable + "." +
-                   LName + " = :P" + QString::number(LParam);
-        LNames << LName;
-        LValues << ":" + LVariable;
-        ++LParam;
+  TReplayChange LChange{aRecordNumber, aDescription, {}, {}};
+  for (std::size_t I = 0; I < aRecord.Values.size(); ++I)
+    if (!SameValue(aBefore->at(I), aRecord.Values[I], LShape.Types[I])) {
+      LChange.Columns << LShape.Columns[qsizetype(I)];
+      LChange.Values.append(
+          TReplayColumnChange{LShape.Columns[qsizetype(I)], Shown(aBefore->at(I)), Shown(aRecord.Values[I])});
+    }
+  if (LChange.Columns.isEmpty()) {
+    ++LTable.Unchanged;
+    ++FResult.Unchanged;
+    aState = QStringLiteral("inalterado");
+    return;
+  }
+  ++LTable.Changed;
+  ++FResult.Changed;
+  aState = "alterado em " + LChange.Columns.join(QLatin1String(", "));
+  LTable.ChangedRows.append(std::move(LChange));
+}
+
+// The preview of a window: each record against the row it meets, each row counted once.
+void TReplayRun::Compare(const TSliceScript& aScript, std::vector<TPending>& aWindow, QStringList& aStates) {
+  const TMet LMet = Met(aWindow);
+  QHash<QByteArray, int> LMeeting;  // target row -> the window's record that met it
+  for (std::size_t I = 0; I < aWindow.size(); ++I) {
+    TPending& LRecord = aWindow[I];
+    const TShape& LShape = FShapes[std::size_t(LRecord.Shape)];
+    const std::optional<TRowLookup::TRow>& LRow = LMet[I];
+    LRecord.Found = LRow.has_value();
+    if (LRow) {
+      const QByteArray LIdentity = QByteArray::number(LShape.TableIndex) + ':' + LRow->DbKey;
+      const auto LOther = LMeeting.constFind(LIdentity);
+      if (LOther != LMeeting.constEnd())
+        FResult.Divergences.append(TReplayDivergence{
+            LRecord.Index + 1, LRecord.Description, {}, {}, {},
+            "encontra no destino o mesmo registro que o registro " + QString::number(aWindow[std::size_t(*LOther)].Index + 1) +
+                " (" + aWindow[std::size_t(*LOther)].Description + "): o destino compara a chave de outra forma"});
+      else
+        LMeeting.insert(LIdentity, int(I));
+    }
+    QString LState;
+    if (FRepeated.contains(LRecord.Key)) {
+      auto LOpen = FOpen.find(LRecord.Key);
+      if (LOpen == FOpen.end() && aScript.Walked(LRecord.Index)) FWalkedKeys.insert(LRecord.Key);
+      if (LOpen == FOpen.end())
+        LOpen = FOpen.insert(LRecord.Key, TOpenRow{LRecord.Index + 1, LRecord.Description,
+                                                   LRow ? std::optional(LRow->Values) : std::nullopt});
+      if (FLastWriter.value(LRecord.Key) == LRecord.Index) {
+        Count(LRecord, LOpen->Record, LOpen->Description, LOpen->Before ? &*LOpen->Before : nullptr, LState);
+        FOpen.erase(LOpen);
+      } else {
+        LState = QStringLiteral("gravado agora e completado adiante");
       }
-      for (const QString& LKey : LShape.Matching) LKeys << TSqlLiterals::QuoteName(LKey);
-      LBody += "UPDATE OR INSERT INTO " + LTable + " (" + LNames.join(QLatin1String(", ")) + ") VALUES (" +
-               LValues.join(QLatin1String(", ")) + ") MATCHING (" + LKeys.join(QLatin1String(", ")) + ");\n";
+    } else {
+      Count(LRecord, LRecord.Index + 1, LRecord.Description, LRow ? &LRow->Values : nullptr, LState);
     }
-    TBlock LBlock;
-    LBlock.Query = std::make_unique<TDbQuery>(FConnection);
-    LBlock.Query->SetSQL("EXECUTE BLOCK (" + LParams + ") AS BEGIN\n" + LBody + "END");
-    LFound = FBlocks.emplace(LSignature, std::move(LBlock)).first;
-  }
-  TBlock& LBlock = LFound->second;
-  if (LBlock.Usable) {
-    try {
-      int LParam = 0;
-      for (std::size_t I = aStart; I < aEnd; ++I)
-        for (const TValue& LValue : aWindow[I].Values) LBlock.Query->SetParam(LParam++, LValue);
-      LBlock.Query->Open();
-      LBlock.Query->Close();
-      LBlock.Worked = true;
-      return;
-    } catch (const TCorvaneError&) {
-      // A block the server never took (too large, say) is not tried again.
-      if (!LBlock.Worked) LBlock.Usable = false;
-    }
-  }
-  // Halves, down to single records: a record that fails is then named.
-  const std::size_t LMiddle = aStart + (aEnd - aStart) / 2;
-  WriteChunk(aWindow, aStart, LMiddle);
-  WriteChunk(aWindow, LMiddle, aEnd);
-}
-
-void TReplayRun::Write(const TPending& aRecord) {
-  TShape& LShape = FShapes[std::size_t(aRecord.Shape)];
-  if (!LShape.Write) {
-    QStringList LNames, LParams, LKeys;
-    for (qsizetype I = 0; I < LShape.Columns.size(); ++I) {
-      LNames << TSqlLiterals::QuoteName(LShape.Columns[I]);
-      LParams << ":P" + QString::number(I);
-    }
-    for (const QString& LKey : std::as_const(LShape.Matching)) LKeys << TSqlLiterals::QuoteName(LKey);
-    LShape.Write = std::make_unique<TDbQuery>(FConnection);
-    LShape.Write->SetSQL("UPDATE OR INSERT INTO " + TSqlLiterals::QuoteName(LShape.Table) + " (" +
-                         LNames.join(QLatin1String(", ")) + ") VALUES (" + LParams.join(QLatin1String(", ")) +
-                         ") MATCHING (" + LKeys.join(QLatin1String(", ")) + ")");
-  }
-  try {
-    for (std::size_t I = 0; I < aRecord.Values.size(); ++I) LShape.Write->SetParam(int(I), aRecord.Values[I]);
-    LShape.Write->Open();
-    LShape.Write->Close();
-  } catch (const TCorvaneError& aError) {
-    RecordFailure(aRecord, aError.Message());
+    if (!FWritersKnown) FLastWriter.insert(LRecord.Key, LRecord.Index);
+    aStates << LState;
   }
 }
 
-TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun) {
+// Every row as its last statement left it, read back in the same transaction.
+void TReplayRun::ReadBack(const TSliceScript& aScript, TTargetOnlyRows& aTargetOnly) {
+  QSet<int> LDivergent;
+  for (const TReplayDivergence& LDivergence : std::as_const(FResult.Divergences)) LDivergent.insert(LDivergence.Record);
+  for (int LStart = 0; LStart < aScript.Count();) {
+    std::vector<TPending> LWindow;
+    int I = LStart;
+    for (; I < aScript.Count() && int(LWindow.size()) < CWindow; ++I) {
+      TPending LRecord = Pending(aScript, I);
+      if (FLastWriter.value(LRecord.Key) == I) LWindow.push_back(std::move(LRecord));
+    }
+    LStart = I;
+    const TMet LAfter = Met(LWindow);
+    for (std::size_t W = 0; W < LWindow.size(); ++W) {
+      const TPending& LRecord = LWindow[W];
+      const TShape& LShape = FShapes[std::size_t(LRecord.Shape)];
+      const std::optional<TRowLookup::TRow>& LRow = LAfter[W];
+      if (!LRow) {
+        FResult.Divergences.append(TReplayDivergence{LRecord.Index + 1, LRecord.Description, QString(), QString(),
+                                                     QStringLiteral("ausente"), QString()});
+        LDivergent.insert(LRecord.Index + 1);
+        continue;
+      }
+      for (std::size_t C = 0; C < LRecord.Values.size(); ++C)
+        if (!SameValue(LRow->Values[C], LRecord.Values[C], LShape.Types[C])) {
+          FResult.Divergences.append(TReplayDivergence{LRecord.Index + 1, LRecord.Description,
+                                                       LShape.Columns[qsizetype(C)], Shown(LRecord.Values[C]),
+                                                       Shown(LRow->Values[C]), QString()});
+          LDivergent.insert(LRecord.Index + 1);
+        }
+      // Two records whose keys differ here but that the target compares as one row.
+      const QByteArray LIdentity = QByteArray::number(LShape.TableIndex) + ':' + LRow->DbKey;
+      const auto LOwner = FRowOwners.constFind(LIdentity);
+      if (LOwner != FRowOwners.constEnd()) {
+        FResult.Divergences.append(TReplayDivergence{
+            LRecord.Index + 1, LRecord.Description, {}, {}, {},
+            "gravado no mesmo registro do destino que o registro " + QString::number(*LOwner) +
+                ": o destino compara a chave de outra forma e guarda um registro onde o script tem dois"});
+        LDivergent.insert(LRecord.Index + 1);
+      } else {
+        FRowOwners.insert(LIdentity, LRecord.Index + 1);
+      }
+      // Only rows the walk reached lead to related rows: a row the document merely depends on
+      // has relations of its own document.
+      aTargetOnly.Written(LShape.Table, LRow->DbKey, LShape.Columns, LRecord.Values,
+                          aScript.Walked(LRecord.Index) || FWalkedKeys.contains(LRecord.Key));
+    }
+  }
+  FResult.Divergent = int(LDivergent.size());
+}
+
+// The user's sequences, by name: a dry run says which of them it moved.
+std::map<QString, qint64> TReplayRun::Sequences() {
+  QStringList LNames;
+  {
+    TDbQuery LQuery(FConnection);
+    LQuery.SetSQL(QStringLiteral("SELECT RDB$GENERATOR_NAME FROM RDB$GENERATORS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0"));
+    for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) LNames << CatalogueName(LQuery.Field(0).Value());
+  }
+  std::map<QString, qint64> LValues;
+  for (qsizetype LStart = 0; LStart < LNames.size(); LStart += 200) {
+    QStringList LReads;
+    const QStringList LPart = LNames.mid(LStart, 200);
+    for (const QString& LName : LPart) LReads << "GEN_ID(" + TSqlLiterals::QuoteName(LName) + ", 0)";
+    TDbQuery LQuery(FConnection);
+    LQuery.SetSQL("SELECT " + LReads.join(QLatin1String(", ")) + " FROM RDB$DATABASE");
+    LQuery.Open();
+    for (qsizetype I = 0; I < LPart.size(); ++I) LValues[LPart[I]] = LQuery.Field(int(I)).Value().AsInteger();
+  }
+  return LValues;
+}
+
+TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun, bool aMirror, bool aSkipMissing,
+                              const QList<TReplayRelation>& aRelations) {
   Report(QStringLiteral("Lendo o script: ") + QString::number(aScript.Count()) + QStringLiteral(" registros."));
   CollectShapes(aScript);
+  FLookups.resize(FShapes.size());
   FConnection.StartTransaction();
   Report(QStringLiteral("Conferindo tabelas e campos do destino..."));
-  Preflight();
+  QStringList LTables;
+  for (const TReplayTable& LTable : std::as_const(FResult.Tables)) LTables << LTable.Table;
+  FDropped = Preflight(FCatalogue, FShapes, LTables, aSkipMissing);
+  FDroppedValues.assign(std::size_t(FDropped.size()), 0);
+  const std::map<QString, qint64> LSequences = aDryRun ? Sequences() : std::map<QString, qint64>();
+  FindRepeatedKeys(aScript);
 
   // Windows of records: the target rows they will meet are read together, after every
   // earlier window has been written, so each row is seen as its statement will find it. A
   // key that comes again starts a new window.
-  QHash<QString, int> LLastWriter;  // the record that writes each key last
+  TRecordWriter LWriter(FConnection, FShapes);
   for (int LStart = 0; LStart < aScript.Count();) {
     std::vector<TPending> LWindow;
     QSet<QString> LKeys;
     for (int I = LStart; I < aScript.Count() && int(LWindow.size()) < CWindow; ++I) {
-      TPending LRecord = Pending(aScript, I);
+      TPending LRecord = Pending(aScript, I, true);
       if (LKeys.contains(LRecord.Key)) break;
       LKeys.insert(LRecord.Key);
       LWindow.push_back(std::move(LRecord));
     }
-    const QHash<QString, std::vector<TValue>> LBefore = ReadWindow(LWindow);
     QStringList LStates;
-    for (const TPending& LRecord : LWindow) {
-      const TShape& LShape = FShapes[std::size_t(LRecord.Shape)];
-      TReplayTable& LTable = FResult.Tables[LShape.TableIndex];
-      const auto LFound = LBefore.constFind(LRecord.Key);
-      QString LState;
-      if (LFound == LBefore.constEnd()) {
-        ++LTable.Inserted;
-        ++FResult.Inserted;
-        LState = QStringLiteral("novo");
-      } else {
-        QStringList LChanged;
-        for (std::size_t I = 0; I < LRecord.Values.size(); ++I)
-          if (!SameValue(LFound->at(I), LRecord.Values[I], LShape.Types[I])) LChanged << LShape.Columns[qsizetype(I)];
-        if (LChanged.isEmpty()) {
-          ++LTable.Unchanged;
-          ++FResult.Unchanged;
-          LState = QStringLiteral("inalterado");
-        } else {
-          ++LTable.Changed;
-          ++FResult.Changed;
-          LTable.ChangedRows.append(TReplayChange{LRecord.Index + 1, LRecord.Description, LChanged});
-          LState = "alterado em " + LChanged.join(QLatin1String(", "));
-        }
-      }
-      LLastWriter.insert(LRecord.Key, LRecord.Index);
-      LStates << LState;
-    }
+    Compare(aScript, LWindow, LStates);
     // The records of the window, a few per statement; progress once they are written.
     for (std::size_t I = 0; I < LWindow.size(); I += CChunk) {
       const std::size_t LEnd = std::min(LWindow.size(), I + CChunk);
-      WriteChunk(LWindow, I, LEnd);
+      LWriter.Write(LWindow, I, LEnd);
       if (FProgress)
         for (std::size_t J = I; J < LEnd; ++J)
           Report("Registro " + QString::number(LWindow[J].Index + 1) + ": " + LWindow[J].Description + " - " +
@@ -510,47 +352,37 @@ TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun) {
     }
     LStart += int(LWindow.size());
   }
+  LWriter.Release();
+  for (qsizetype D = 0; D < FDropped.size(); ++D)
+    FResult.Dropped.append(TReplayDroppedColumn{FDropped[D].Table, FDropped[D].Column, FDroppedValues[std::size_t(D)]});
 
-  // Every row as its last statement left it, read back in the same transaction.
   Report(QStringLiteral("Conferindo os registros gravados..."));
-  QSet<int> LDivergent;
-  for (int LStart = 0; LStart < aScript.Count();) {
-    std::vector<TPending> LWindow;
-    int I = LStart;
-    for (; I < aScript.Count() && int(LWindow.size()) < CWindow; ++I) {
-      TPending LRecord = Pending(aScript, I);
-      if (LLastWriter.value(LRecord.Key) == I) LWindow.push_back(std::move(LRecord));
-    }
-    LStart = I;
-    const QHash<QString, std::vector<TValue>> LAfter = ReadWindow(LWindow);
-    for (const TPending& LRecord : LWindow) {
-      const TShape& LShape = FShapes[std::size_t(LRecord.Shape)];
-      const auto LFound = LAfter.constFind(LRecord.Key);
-      if (LFound == LAfter.constEnd()) {
-        FResult.Divergences.append(
-            TReplayDivergence{LRecord.Index + 1, LRecord.Description, QString(), QString(), QStringLiteral("ausente")});
-        LDivergent.insert(LRecord.Index);
-        continue;
-      }
-      for (std::size_t C = 0; C < LRecord.Values.size(); ++C)
-        if (!SameValue(LFound->at(C), LRecord.Values[C], LShape.Types[C])) {
-          FResult.Divergences.append(TReplayDivergence{LRecord.Index + 1, LRecord.Description,
-                                                       LShape.Columns[qsizetype(C)], Shown(LRecord.Values[C]),
-                                                       Shown(LFound->at(C))});
-          LDivergent.insert(LRecord.Index);
-        }
-    }
-  }
-  FResult.Divergent = int(LDivergent.size());
+  TTargetOnlyRows LTargetOnly(FConnection, FCatalogue, aRelations, aScript.RootTable());
+  ReadBack(aScript, LTargetOnly);
 
-  for (TShape& LShape : FShapes) {
-    LShape.Write.reset();
-    LShape.Reads.clear();
+  // Rows of the document's relations that only the target holds: listed, or deleted with the mirror.
+  if (!aRelations.isEmpty()) {
+    Report(QStringLiteral("Procurando registros somente no destino..."));
+    FResult.TargetOnly = LTargetOnly.Find();
+    for (const TReplayTargetRow& LRow : std::as_const(FResult.TargetOnly))
+      for (TReplayTable& LTable : FResult.Tables)
+        if (LTable.Table == LRow.Table) ++LTable.TargetOnly;
+    if (aMirror && !FResult.TargetOnly.isEmpty()) {
+      Report("Excluindo " + QString::number(FResult.TargetOnly.size()) + " registros somente no destino...");
+      LTargetOnly.Delete();
+    }
+    FResult.Mirrored = aMirror;
   }
-  FBlocks.clear();
+
+  for (std::unique_ptr<TRowLookup>& LLookup : FLookups) LLookup.reset();
   if (aDryRun) {
+    for (const auto& [LName, LAfter] : Sequences())
+      if (LSequences.count(LName) && LSequences.at(LName) != LAfter)
+        FResult.Sequences.append(TReplaySequence{LName, LSequences.at(LName), LAfter});
     FConnection.Rollback();
-    Report(QStringLiteral("Simulacao concluida: transacao desfeita, nada foi gravado."));
+    Report(FResult.Sequences.isEmpty()
+               ? QStringLiteral("Simulacao concluida: transacao desfeita, nada foi gravado.")
+               : QStringLiteral("Simulacao concluida: transacao desfeita; sequencias movidas pelo destino nao voltam."));
   } else {
     FConnection.Commit();
     FResult.Committed = true;
@@ -581,12 +413,29 @@ TSliceReplayer& TSliceReplayer::Progress(const TProgress& aProgress) {
   return *this;
 }
 
+TSliceReplayer& TSliceReplayer::Related(const QList<TReplayRelation>& aRelations) {
+  FRelations = aRelations;
+  return *this;
+}
+
+TSliceReplayer& TSliceReplayer::Mirror(bool aMirror) {
+  FMirror = aMirror;
+  return *this;
+}
+
+TSliceReplayer& TSliceReplayer::SkipMissingColumns(bool aSkip) {
+  FSkipMissing = aSkip;
+  return *this;
+}
+
 TReplayResult TSliceReplayer::Run(const TSliceScript& aScript) {
   if (!FConnection.IsOpen()) throw TCorvaneError(QStringLiteral("Abra a conexao com o destino antes de reproduzir."));
   if (FConnection.InTransaction())
     throw TCorvaneError(QStringLiteral("Utilize uma conexao sem transacao ativa para reproduzir o script."));
   if (FConnection.Param(QStringLiteral("CharacterSet")).trimmed().compare(QLatin1String("UTF8"), Qt::CaseInsensitive) != 0)
     throw TCorvaneError(QStringLiteral("Utilize uma conexao UTF8 para reproduzir o script."));
+  if (FMirror && FRelations.isEmpty())
+    throw TCorvaneError(QStringLiteral("Espelhar o documento requer as suas relacoes: informe --related."));
   // One read-write snapshot: the preview and the statements see the same database, and
   // nothing stays written unless everything succeeded.
   const bool LReadOnly = FConnection.ReadOnly();
@@ -608,7 +457,7 @@ TReplayResult TSliceReplayer::Run(const TSliceScript& aScript) {
   FConnection.SetReadOnly(false);
   FConnection.SetIsolation(TIsolation::tiSnapshot);
   TReplayRun LRun(FConnection, FProgress);
-  return LRun.Run(aScript, FDryRun);
+  return LRun.Run(aScript, FDryRun, FMirror, FSkipMissing, FRelations);
 }
 
 }  // namespace Corvane

@@ -12,12 +12,21 @@
 
 namespace Corvane {
 
+// One column of a changed row: what the target held and what the script writes (values
+// as messages show them: long text shortened, BLOBs as size and a short hash).
+struct TReplayColumnChange {
+  QString Column;
+  QString Old;
+  QString New;
+};
+
 // One row the replay changes: its record, its description and the columns whose values
 // differ from what the target held.
 struct TReplayChange {
   int Record = 0;
   QString Description;
   QStringList Columns;
+  QList<TReplayColumnChange> Values;  // one per column of Columns
 };
 
 struct TReplayTable {
@@ -26,24 +35,62 @@ struct TReplayTable {
   int Changed = 0;
   int Unchanged = 0;
   QList<TReplayChange> ChangedRows;
+  int TargetOnly = 0;  // rows of the document's relations that only the target holds
 };
 
-// A written row that reads back different in one column (a trigger of the target, say).
+// A written row that reads back different in one column (a trigger of the target, say); or,
+// with Note, a record that met the row of another record (the target compares keys otherwise).
 struct TReplayDivergence {
   int Record = 0;
   QString Description;
   QString Column;
   QString Written;
   QString Read;
+  QString Note;
+};
+
+// A relation of the document, as the export walked it: rows of Child whose ForeignKeys
+// columns equal the ParentKeys columns of a Parent row (comma lists), narrowed by Filter.
+struct TReplayRelation {
+  QString Parent;
+  QString Child;
+  QString ForeignKeys;
+  QString ParentKeys;
+  QString Filter;
+};
+
+// A row that the document's relations reach in the target and the script does not hold.
+struct TReplayTargetRow {
+  QString Table;
+  QString Description;  // "TABLE | KEY=VALUE, ..."
+};
+
+// A column of the script the target lacks, left out (SkipMissingColumns), and how many
+// values other than NULL it would have written.
+struct TReplayDroppedColumn {
+  QString Table;
+  QString Column;
+  int Values = 0;
+};
+
+// A sequence a dry run moved (a trigger of the target, say): sequences are outside transactions.
+struct TReplaySequence {
+  QString Name;
+  qint64 Before = 0;
+  qint64 After = 0;
 };
 
 struct TReplayResult {
   QList<TReplayTable> Tables;  // in order of first appearance in the script
   QList<TReplayDivergence> Divergences;
+  QList<TReplayTargetRow> TargetOnly;  // deleted when Mirrored
+  QList<TReplayDroppedColumn> Dropped;
+  QList<TReplaySequence> Sequences;
   int Inserted = 0;
   int Changed = 0;
   int Unchanged = 0;
   int Divergent = 0;  // rows with at least one divergence
+  bool Mirrored = false;
   bool Committed = false;
 };
 
@@ -58,15 +105,25 @@ public:
   static void OpenTarget(TDbConnection& aConnection, const QString& aParameters);
   TSliceReplayer& DryRun(bool aDryRun);
   TSliceReplayer& Progress(const TProgress& aProgress);
+  // The document's relations, through which the rows only the target holds are found.
+  TSliceReplayer& Related(const QList<TReplayRelation>& aRelations);
+  // Deletes the rows only the target holds, in the same transaction.
+  TSliceReplayer& Mirror(bool aMirror);
+  // Leaves out the columns the target lacks instead of refusing the script.
+  TSliceReplayer& SkipMissingColumns(bool aSkip);
 
-  // Fails, with everything rolled back, when the target lacks a table or column that the
-  // script writes (all of them named in one message, before any statement runs) or when a
-  // statement fails (the message names the record, its table and key and the server's text).
+  // Fails, with everything rolled back, when the target cannot take the script (every
+  // problem named in one message, before any statement runs), when a statement fails (the
+  // message names the record, its table and key and the server's text) or when a row to
+  // delete for the mirror is still referenced from outside the document.
   TReplayResult Run(const TSliceScript& aScript);
 
 private:
   TDbConnection& FConnection;
   bool FDryRun = false;
+  bool FMirror = false;
+  bool FSkipMissing = false;
+  QList<TReplayRelation> FRelations;
   TProgress FProgress;
 };
 

@@ -23,6 +23,11 @@ inline constexpr QLatin1StringView CCycleNote(
 inline constexpr QLatin1StringView CCountPrefix("-- Registros exportados: ");
 inline constexpr QLatin1StringView CCommit("COMMIT;");
 
+// The origin comments of the rows the walk of the document reaches (its root, and rows of
+// its relations), as opposed to rows it depends on.
+inline constexpr QLatin1StringView CRootOrigin("Registro principal selecionado para exportacao.");
+inline constexpr QLatin1StringView CChildOrigin("Filho de ");
+
 // The pieces of a record statement around its names and literals.
 inline constexpr QLatin1StringView CStatementStart("UPDATE OR INSERT INTO ");
 inline constexpr QLatin1StringView CValues(") VALUES (");

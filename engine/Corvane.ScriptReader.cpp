@@ -564,6 +564,9 @@ TSliceScript TSliceScript::Read(const QByteArray& aBytes) {
       LScript.FShapes.push_back(TScriptShape{LParsed.Table, LParsed.Columns, LParsed.Matching});
     }
     LScript.FRecords.back().Shape = *LFound;
+    const bool LRoot = LParsed.Origin == CRootOrigin;
+    LScript.FRecords.back().Walked = LRoot || LParsed.Origin.startsWith(CChildOrigin);
+    if (LRoot && LScript.FRootTable.isNull()) LScript.FRootTable = LParsed.Table;
     LLine += 3;
   }
   const QLatin1StringView LCount = LText(LLine).mid(CCountPrefix.size());

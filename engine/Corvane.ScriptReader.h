@@ -90,6 +90,11 @@ public:
   // Whether rows in foreign-key cycles are written twice: first without a reference, then
   // completed by a later record of the same key.
   bool DefersCycles() const { return FDefersCycles; }
+  // Whether the walk of the document reached the record (its root or a row of its
+  // relations), rather than the record being a row the document depends on.
+  bool Walked(int aIndex) const { return FRecords[std::size_t(aIndex)].Walked; }
+  // The table of the document's root record; empty when the script has none.
+  QString RootTable() const { return FRootTable; }
 
 private:
   struct TRecordLines {
@@ -97,12 +102,14 @@ private:
     qsizetype DescriptionLength = 0, OriginLength = 0, StatementLength = 0;
     int Line = 0;
     int Shape = 0;
+    bool Walked = false;
   };
   TScriptRecord Parse(int aIndex) const;
   QByteArray FBytes;
   std::vector<TRecordLines> FRecords;
   std::vector<TScriptShape> FShapes;
   bool FDefersCycles = false;
+  QString FRootTable;
 };
 
 }  // namespace Corvane

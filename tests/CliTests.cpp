@@ -225,7 +225,7 @@ TEST_F(TCliTest, ReplayPreviewsWritesAndRefusesWhatIsNotAWholeSlice) {
   // The preview: progress per record, the summary, and nothing written.
   const TRun LPreview = RunCli({"replay", LScript, "--config", LTargetConfig, "--dry-run"});
   ASSERT_EQ(LPreview.ExitCode, 0) << LPreview.Err.toStdString();
-  EXPECT_TRUE(LPreview.Out.endsWith("\nResumo: 64 inseridos, 0 alterados, 0 inalterados, 0 divergentes\n"))
+  EXPECT_TRUE(LPreview.Out.endsWith("\nResumo: 64 inseridos, 0 alterados, 0 inalterados, 0 divergentes, 0 somente no destino\n"))
       << LPreview.Out.toStdString();
   EXPECT_TRUE(LPreview.Out.contains("\nNOTAFI: 2 inseridos, 0 alterados, 0 inalterados\n")) << LPreview.Out.toStdString();
   EXPECT_TRUE(LPreview.Err.contains(QRegularExpression("\\d\\d - Registro 1: \\w+ \\| \\w+=\\S+ - novo\\.\n")))
@@ -234,13 +234,13 @@ TEST_F(TCliTest, ReplayPreviewsWritesAndRefusesWhatIsNotAWholeSlice) {
 
   const TRun LReplay = RunCli({"replay", LScript, "--config", LTargetConfig});
   ASSERT_EQ(LReplay.ExitCode, 0) << LReplay.Err.toStdString();
-  EXPECT_TRUE(LReplay.Out.endsWith("\nResumo: 64 inseridos, 0 alterados, 0 inalterados, 0 divergentes\n"));
+  EXPECT_TRUE(LReplay.Out.endsWith("\nResumo: 64 inseridos, 0 alterados, 0 inalterados, 0 divergentes, 0 somente no destino\n"));
   EXPECT_EQ(LNotas(), QStringList{"2"});
   const TRun LAgain = RunCli({"replay", "--quiet", LScript, "--config=" + LTargetConfig});
   ASSERT_EQ(LAgain.ExitCode, 0) << LAgain.Err.toStdString();
   EXPECT_EQ(LAgain.Err, "");
   EXPECT_EQ(LAgain.Out.split('\n', Qt::SkipEmptyParts).last(),
-            "Resumo: 0 inseridos, 0 alterados, 64 inalterados, 0 divergentes");
+            "Resumo: 0 inseridos, 0 alterados, 64 inalterados, 0 divergentes, 0 somente no destino");
   for (const TRun* LRun : {&LPreview, &LReplay, &LAgain})
     EXPECT_FALSE((LRun->Out + LRun->Err).contains(ServerPassword()));
 
