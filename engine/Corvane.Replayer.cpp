@@ -300,14 +300,27 @@ std::map<QString, qint64> TReplayRun::Sequences() {
     for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) LNames << CatalogueName(LQuery.Field(0).Value());
   }
   std::map<QString, qint64> LValues;
-  for (qsizetype LStart = 0; LStart < LNames.size(); LStart += 200) {
+  auto LRead = [&](const QStringList& aNames) {
     QStringList LReads;
-    const QStringList LPart = LNames.mid(LStart, 200);
-    for (const QString& LName : LPart) LReads << "GEN_ID(" + TSqlLiterals::QuoteName(LName) + ", 0)";
+    for (const QString& LName : aNames) LReads << "GEN_ID(" + TSqlLiterals::QuoteName(LName) + ", 0)";
     TDbQuery LQuery(FConnection);
     LQuery.SetSQL("SELECT " + LReads.join(QLatin1String(", ")) + " FROM RDB$DATABASE");
     LQuery.Open();
-    for (qsizetype I = 0; I < LPart.size(); ++I) LValues[LPart[I]] = LQuery.Field(int(I)).Value().AsInteger();
+    for (qsizetype I = 0; I < aNames.size(); ++I) LValues[aNames[I]] = LQuery.Field(int(I)).Value().AsInteger();
+  };
+  for (qsizetype LStart = 0; LStart < LNames.size(); LStart += 200) {
+    const QStringList LPart = LNames.mid(LStart, 200);
+    try {
+      LRead(LPart);
+    } catch (const TCorvaneError&) {
+      // A sequence the user may not read (no USAGE) is left out, not the whole dry run.
+      for (const QString& LName : LPart) {
+        try {
+          LRead(QStringList{LName});
+        } catch (const TCorvaneError&) {
+        }
+      }
+    }
   }
   return LValues;
 }
