@@ -81,14 +81,19 @@ QList<TReplayTargetRow> TTargetOnlyRows::Find() {
     const QSet<QByteArray>& LWritten = FWritten[LChild];
     QSet<QByteArray>& LKnown = LSeen[LChild];
     std::vector<std::pair<QByteArray, std::vector<TValue>>> LNew;
-    LLookup.Find(
-        int(LParents.size()),
-        [&](int aKey, int aColumn) -> const TValue& { return LParents[std::size_t(aKey)][std::size_t(aColumn)]; },
-        [&](TRowLookup::TRow&& aRow) {
-          if (LWritten.contains(aRow.DbKey) || LKnown.contains(aRow.DbKey)) return;
-          LKnown.insert(aRow.DbKey);
-          LNew.emplace_back(aRow.DbKey, std::move(aRow.Values));
-        });
+    try {
+      LLookup.Find(
+          int(LParents.size()),
+          [&](int aKey, int aColumn) -> const TValue& { return LParents[std::size_t(aKey)][std::size_t(aColumn)]; },
+          [&](TRowLookup::TRow&& aRow) {
+            if (LWritten.contains(aRow.DbKey) || LKnown.contains(aRow.DbKey)) return;
+            LKnown.insert(aRow.DbKey);
+            LNew.emplace_back(aRow.DbKey, std::move(aRow.Values));
+          });
+    } catch (const TCorvaneError& aError) {
+      throw TCorvaneError("Relacao " + LRelation.Given.Parent + " -> " + LChild +
+                          " nao pode ser percorrida no destino, nada foi gravado: " + aError.Message());
+    }
     for (auto& [LDbKey, LValues] : LNew) {
       QStringList LParts;
       for (qsizetype I = 0; I < LNamed; ++I) LParts << LSelect[I] + "=" + Shown(LValues[std::size_t(I)]);
