@@ -241,7 +241,17 @@ TEST_F(TCliTest, ReplayPreviewsWritesAndRefusesWhatIsNotAWholeSlice) {
   EXPECT_EQ(LAgain.Err, "");
   EXPECT_EQ(LAgain.Out.split('\n', Qt::SkipEmptyParts).last(),
             "Resumo: 0 inseridos, 0 alterados, 64 inalterados, 0 divergentes, 0 somente no destino");
-  for (const TRun* LRun : {&LPreview, &LReplay, &LAgain})
+  // --quiet hides the progress, never what changes: each changed column, old and new.
+  LTarget.Execute("UPDATE CIDADE SET CIDNOME = 'Outra' WHERE CIDCOD = (SELECT c.CIDCOD FROM CLIENTE c "
+                  "JOIN NOTAFI n ON n.CLICOD = c.CLICOD WHERE n.NOTANUM = '000123');");
+  const TRun LChanged = RunCli({"replay", "--quiet", "--dry-run", "--mirror", LScript, "--config", LTargetConfig});
+  ASSERT_EQ(LChanged.ExitCode, 0) << LChanged.Err.toStdString();
+  EXPECT_TRUE(LChanged.Out.contains(QRegularExpression("\n  alterado: Registro \\d+ \\(CIDADE \\| CIDCOD=\\d+\\)\n"
+                                                       "    CIDNOME: Outra -> \\S")))
+      << LChanged.Out.toStdString();
+  EXPECT_TRUE(LChanged.Out.endsWith("\nResumo: 0 inseridos, 1 alterados, 63 inalterados, 0 divergentes, 0 excluidos\n"))
+      << LChanged.Out.toStdString();
+  for (const TRun* LRun : {&LPreview, &LReplay, &LAgain, &LChanged})
     EXPECT_FALSE((LRun->Out + LRun->Err).contains(ServerPassword()));
 
   // A target it cannot write: exit 1, the reason, nothing changed.
