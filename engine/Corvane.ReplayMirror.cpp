@@ -5,8 +5,23 @@
 
 #include <QRegularExpression>
 #include <algorithm>
+#include <cstring>
 
 namespace Corvane::Replay {
+
+namespace {
+
+// A table row's RDB$DB_KEY is 8 bytes: kept as a number, a document's rows cost little.
+quint64 Identity(const QByteArray& aDbKey) {
+  quint64 LIdentity = 0;
+  if (aDbKey.size() == qsizetype(sizeof LIdentity))
+    std::memcpy(&LIdentity, aDbKey.constData(), sizeof LIdentity);
+  else
+    LIdentity = qHash(aDbKey);
+  return LIdentity;
+}
+
+}  // namespace
 
 TTargetOnlyRows::TTargetOnlyRows(TDbConnection& aConnection, TTargetCatalogue& aCatalogue,
                                  const QList<TReplayRelation>& aRelations, const QString& aRoot)
@@ -57,7 +72,7 @@ void TTargetOnlyRows::Written(const QString& aTable, const QByteArray& aDbKey, c
                               const std::vector<TValue>& aValues, bool aWalked) {
   bool LChild = false;
   for (const TRelation& LRelation : FRelations) LChild = LChild || LRelation.Given.Child == aTable;
-  if (LChild) FWritten[aTable].insert(aDbKey);
+  if (LChild) FWritten[aTable].insert(Identity(aDbKey));
   if (aWalked) AddParent(aTable, aColumns, aValues);
 }
 
@@ -78,7 +93,7 @@ QList<TReplayTargetRow> TTargetOnlyRows::Find() {
     TRowLookup LLookup(FConnection, LChild, LRelation.ForeignKeys, LSelect, {}, LRelation.Given.Filter);
     const std::vector<std::vector<TValue>> LParents = std::move(LRelation.Parents);
     LRelation.Parents.clear();
-    const QSet<QByteArray>& LWritten = FWritten[LChild];
+    const QSet<quint64>& LWritten = FWritten[LChild];
     QSet<QByteArray>& LKnown = LSeen[LChild];
     std::vector<std::pair<QByteArray, std::vector<TValue>>> LNew;
     try {
@@ -86,7 +101,7 @@ QList<TReplayTargetRow> TTargetOnlyRows::Find() {
           int(LParents.size()),
           [&](int aKey, int aColumn) -> const TValue& { return LParents[std::size_t(aKey)][std::size_t(aColumn)]; },
           [&](TRowLookup::TRow&& aRow) {
-            if (LWritten.contains(aRow.DbKey) || LKnown.contains(aRow.DbKey)) return;
+            if (LWritten.contains(Identity(aRow.DbKey)) || LKnown.contains(aRow.DbKey)) return;
             LKnown.insert(aRow.DbKey);
             LNew.emplace_back(aRow.DbKey, std::move(aRow.Values));
           });

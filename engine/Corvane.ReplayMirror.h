@@ -45,7 +45,7 @@ private:
   TDbConnection& FConnection;
   TTargetCatalogue& FCatalogue;
   std::vector<TRelation> FRelations;  // by depth
-  QHash<QString, QSet<QByteArray>> FWritten;  // by table
+  QHash<QString, QSet<quint64>> FWritten;  // identities of the rows written, by table
   std::vector<TFound> FFound;
 };
 

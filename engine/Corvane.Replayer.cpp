@@ -70,7 +70,6 @@ private:
   QSet<QString> FRepeated;                 // keys written by more than one record
   QHash<QString, TOpenRow> FOpen;          // of FRepeated, between their first and last record
   QSet<QString> FWalkedKeys;               // of FRepeated, those whose first record the walk reached
-  QHash<QByteArray, int> FRowOwners;       // target row (table and identity) -> the record that met it
   TReplayResult FResult;
 };
 
@@ -253,6 +252,10 @@ void TReplayRun::ReadBack(const TSliceScript& aScript, TTargetOnlyRows& aTargetO
     }
     LStart = I;
     const TMet LAfter = Met(LWindow);
+    // Two records whose keys differ here but that the target compares as one row: within a
+    // window they are named together; across windows the earlier one reads back the later
+    // one's key, a divergence all the same.
+    QHash<QByteArray, int> LOwners;
     for (std::size_t W = 0; W < LWindow.size(); ++W) {
       const TPending& LRecord = LWindow[W];
       const TShape& LShape = FShapes[std::size_t(LRecord.Shape)];
@@ -270,17 +273,16 @@ void TReplayRun::ReadBack(const TSliceScript& aScript, TTargetOnlyRows& aTargetO
                                                        Shown(LRow->Values[C]), QString()});
           LDivergent.insert(LRecord.Index + 1);
         }
-      // Two records whose keys differ here but that the target compares as one row.
       const QByteArray LIdentity = QByteArray::number(LShape.TableIndex) + ':' + LRow->DbKey;
-      const auto LOwner = FRowOwners.constFind(LIdentity);
-      if (LOwner != FRowOwners.constEnd()) {
+      const auto LOwner = LOwners.constFind(LIdentity);
+      if (LOwner != LOwners.constEnd()) {
         FResult.Divergences.append(TReplayDivergence{
             LRecord.Index + 1, LRecord.Description, {}, {}, {},
             "gravado no mesmo registro do destino que o registro " + QString::number(*LOwner) +
                 ": o destino compara a chave de outra forma e guarda um registro onde o script tem dois"});
         LDivergent.insert(LRecord.Index + 1);
       } else {
-        FRowOwners.insert(LIdentity, LRecord.Index + 1);
+        LOwners.insert(LIdentity, LRecord.Index + 1);
       }
       // Only rows the walk reached lead to related rows: a row the document merely depends on
       // has relations of its own document.
