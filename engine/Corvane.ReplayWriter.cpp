@@ -3,6 +3,7 @@
 #include "Corvane.Literals.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace Corvane::Replay {
 
@@ -11,6 +12,8 @@ namespace {
 // Blocks kept prepared: a document of irregular shapes meets many signatures, and each
 // prepared block holds memory on both sides until it is freed.
 constexpr std::size_t CKeptBlocks = 24;
+constexpr int CSlots = 16;                   // records one block writes at most
+constexpr std::size_t CShapesPerBlock = 4;   // shapes one block can write
 
 QString Variable(const TShape& aShape, int aColumn, int aParam) {
   const QString LTable = TSqlLiterals::QuoteName(aShape.Table);
@@ -39,10 +42,12 @@ void TRecordWriter::Release() {
   FUses.clear();
 }
 
-TRecordWriter::TBlock& TRecordWriter::Block(const std::vector<TPending>& aRecords, std::size_t aStart,
-                                            std::size_t aEnd) {
-  QString LSignature;
-  for (std::size_t I = aStart; I < aEnd; ++I) LSignature += QString::number(aRecords[I].Shape) + QLatin1Char(',');
+// A block has a fixed number of slots, each able to write a record of any shape of a small
+// set: a slot's selector says which statement runs. A block then serves every run of records
+// drawn from its set, in any order and mix, so a document of irregular shapes needs few of them.
+TRecordWriter::TBlock& TRecordWriter::Block(const std::vector<int>& aShapes, int aSlots) {
+  QString LSignature = QString::number(aSlots) + QLatin1Char(':');
+  for (const int LShape : aShapes) LSignature += QString::number(LShape) + QLatin1Char(',');
   auto LFound = FBlocks.find(LSignature);
   if (LFound != FBlocks.end()) {
     FUses.splice(FUses.end(), FUses, LFound->second.Use);
@@ -54,19 +59,25 @@ TRecordWriter::TBlock& TRecordWriter::Block(const std::vector<TPending>& aRecord
   }
   QString LParams, LBody;
   int LParam = 0;
-  for (std::size_t I = aStart; I < aEnd; ++I) {
-    const TShape& LShape = FShapes[std::size_t(aRecords[I].Shape)];
-    QStringList LNames, LValues, LKeys;
-    for (qsizetype C = 0; C < LShape.Columns.size(); ++C) {
-      LParams += (LParam ? QLatin1String(", ") : QLatin1String("")) + Variable(LShape, int(C), LParam);
-      LNames << TSqlLiterals::QuoteName(LShape.Columns[C]);
-      LValues << ":\"V$" + QString::number(LParam) + "\"";
-      ++LParam;
+  for (int LSlot = 0; LSlot < aSlots; ++LSlot) {
+    const int LSelector = LParam++;
+    LParams += (LSelector ? QLatin1String(", ") : QLatin1String("")) + "\"V$" + QString::number(LSelector) +
+               "\" INTEGER = :P" + QString::number(LSelector);
+    for (qsizetype LPosition = 0; LPosition < qsizetype(aShapes.size()); ++LPosition) {
+      const TShape& LShape = FShapes[std::size_t(aShapes[std::size_t(LPosition)])];
+      QStringList LNames, LValues, LKeys;
+      for (qsizetype C = 0; C < LShape.Columns.size(); ++C) {
+        LParams += ", " + Variable(LShape, int(C), LParam);
+        LNames << TSqlLiterals::QuoteName(LShape.Columns[C]);
+        LValues << ":\"V$" + QString::number(LParam) + "\"";
+        ++LParam;
+      }
+      for (const QString& LKey : LShape.Matching) LKeys << TSqlLiterals::QuoteName(LKey);
+      LBody += "IF (\"V$" + QString::number(LSelector) + "\" = " + QString::number(LPosition) +
+               ") THEN UPDATE OR INSERT INTO " + TSqlLiterals::QuoteName(LShape.Table) + " (" +
+               LNames.join(QLatin1String(", ")) + ") VALUES (" + LValues.join(QLatin1String(", ")) + ") MATCHING (" +
+               LKeys.join(QLatin1String(", ")) + ");\n";
     }
-    for (const QString& LKey : LShape.Matching) LKeys << TSqlLiterals::QuoteName(LKey);
-    LBody += "UPDATE OR INSERT INTO " + TSqlLiterals::QuoteName(LShape.Table) + " (" + LNames.join(QLatin1String(", ")) +
-             ") VALUES (" + LValues.join(QLatin1String(", ")) + ") MATCHING (" + LKeys.join(QLatin1String(", ")) +
-             ");\n";
   }
   TBlock LBlock;
   LBlock.Query = std::make_unique<TDbQuery>(FConnection);
@@ -84,14 +95,37 @@ void TRecordWriter::Write(const std::vector<TPending>& aRecords, std::size_t aSt
     WriteOne(aRecords[aStart]);
     return;
   }
-  TBlock& LBlock = Block(aRecords, aStart, aEnd);
+  std::vector<int> LShapes;
+  for (std::size_t I = aStart; I < aEnd; ++I)
+    if (std::find(LShapes.begin(), LShapes.end(), aRecords[I].Shape) == LShapes.end())
+      LShapes.push_back(aRecords[I].Shape);
+  std::sort(LShapes.begin(), LShapes.end());
+  const std::size_t LMiddle = aStart + (aEnd - aStart) / 2;
+  // Few shapes per block, so that its statements stay within what the server compiles at once.
+  if (aEnd - aStart > std::size_t(CSlots) || LShapes.size() > CShapesPerBlock) {
+    Write(aRecords, aStart, LMiddle);
+    Write(aRecords, LMiddle, aEnd);
+    return;
+  }
+  // Slots in powers of two: the halves of a block the server refused use smaller blocks.
+  int LSlots = 2;
+  while (std::size_t(LSlots) < aEnd - aStart) LSlots *= 2;
+  TBlock& LBlock = Block(LShapes, LSlots);
   if (LBlock.Usable) {
     try {
       int LParam = 0;
-      for (std::size_t I = aStart; I < aEnd; ++I) {
-        const TShape& LShape = FShapes[std::size_t(aRecords[I].Shape)];
-        for (std::size_t C = 0; C < aRecords[I].Values.size(); ++C)
-          LBlock.Query->SetParam(LParam++, Carried(aRecords[I].Values[C], LShape.Wide[C]));
+      for (int LSlot = 0; LSlot < LSlots; ++LSlot) {
+        const std::size_t LRecord = aStart + std::size_t(LSlot);
+        const bool LUsed = LRecord < aEnd;
+        const int LPosition =
+            LUsed ? int(std::find(LShapes.begin(), LShapes.end(), aRecords[LRecord].Shape) - LShapes.begin()) : -1;
+        LBlock.Query->SetParam(LParam++, LUsed ? TValue::Integer(LPosition) : TValue::Null(TValueKind::vkInteger));
+        for (int P = 0; P < int(LShapes.size()); ++P) {
+          const TShape& LShape = FShapes[std::size_t(LShapes[std::size_t(P)])];
+          for (std::size_t C = 0; C < std::size_t(LShape.Columns.size()); ++C)
+            LBlock.Query->SetParam(LParam++, P == LPosition ? Carried(aRecords[LRecord].Values[C], LShape.Wide[C])
+                                                            : TValue::Null(LShape.Types[C].Kind));
+        }
       }
       LBlock.Query->Open();
       LBlock.Query->Close();
@@ -102,7 +136,6 @@ void TRecordWriter::Write(const std::vector<TPending>& aRecords, std::size_t aSt
       if (!LBlock.Worked) LBlock.Usable = false;
     }
   }
-  const std::size_t LMiddle = aStart + (aEnd - aStart) / 2;
   Write(aRecords, aStart, LMiddle);
   Write(aRecords, LMiddle, aEnd);
 }

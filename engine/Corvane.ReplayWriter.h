@@ -1,7 +1,7 @@
 #pragma once
 // The statements of the replay: consecutive records written by one EXECUTE BLOCK, a record
 // that fails written alone so that it is named, and only a bounded number of blocks kept
-// prepared, whatever the length of the script.
+// prepared, whatever the length or the irregularity of the script.
 #include "Corvane.ReplayParts.h"
 
 #include <list>
@@ -27,12 +27,12 @@ private:
     bool Worked = false;
     std::list<QString>::iterator Use;
   };
-  TBlock& Block(const std::vector<TPending>& aRecords, std::size_t aStart, std::size_t aEnd);
+  TBlock& Block(const std::vector<int>& aShapes, int aSlots);
 
   TDbConnection& FConnection;
   const std::vector<TShape>& FShapes;
   std::map<int, std::unique_ptr<TDbQuery>> FSingles;  // by shape
-  std::map<QString, TBlock> FBlocks;                  // by the shapes of their records
+  std::map<QString, TBlock> FBlocks;                  // by the set of shapes they write
   std::list<QString> FUses;                           // the blocks' signatures, least recently used first
 };
 
