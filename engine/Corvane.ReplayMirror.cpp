@@ -110,9 +110,9 @@ QList<TReplayTargetRow> TTargetOnlyRows::Find() {
                           " nao pode ser percorrida no destino, nada foi gravado: " + aError.Message());
     }
     for (auto& [LDbKey, LValues] : LNew) {
-      QStringList LParts;
-      for (qsizetype I = 0; I < LNamed; ++I) LParts << LSelect[I] + "=" + Shown(LValues[std::size_t(I)]);
-      const QString LDescription = LChild + " | " + LParts.join(QLatin1String(", "));
+      QStringList LPairs;
+      for (qsizetype I = 0; I < LNamed; ++I) LPairs << LSelect[I] + "=" + Shown(LValues[std::size_t(I)]);
+      const QString LDescription = LChild + " | " + LPairs.join(QLatin1String(", "));
       FFound.push_back(TFound{LChild, LDescription, LDbKey, LRelation.Depth});
       LRows.append(TReplayTargetRow{LChild, LDescription});
       AddParent(LChild, LSelect, LValues);
@@ -154,10 +154,10 @@ QString TTargetOnlyRows::Referencing(const QString& aMessage, const TFound& aRow
     LQuery.SetParam("K", TValue::Bytes(aRow.DbKey));
     LQuery.Open();
     if (LQuery.Eof()) return aMessage;
-    QStringList LParts;
-    for (qsizetype I = 0; I < LKey.size(); ++I) LParts << LKey[I] + "=" + Shown(LQuery.Field(int(I)).Value());
+    QStringList LPairs;
+    for (qsizetype I = 0; I < LKey.size(); ++I) LPairs << LKey[I] + "=" + Shown(LQuery.Field(int(I)).Value());
     LQuery.Close();
-    return LTable + " | " + LParts.join(QLatin1String(", ")) + ", fora do documento, ainda o referencia (" +
+    return LTable + " | " + LPairs.join(QLatin1String(", ")) + ", fora do documento, ainda o referencia (" +
            LMatch.captured(1) + ")";
   } catch (const TCorvaneError&) {
     return aMessage;

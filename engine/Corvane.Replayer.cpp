@@ -4,7 +4,7 @@
 #include "Corvane.Literals.h"
 #include "Corvane.ReplayLookup.h"
 #include "Corvane.ReplayMirror.h"
-#include "Corvane.ReplayParts.h"
+#include "Corvane.ReplayRecords.h"
 #include "Corvane.ReplayPreflight.h"
 #include "Corvane.ReplayWriter.h"
 

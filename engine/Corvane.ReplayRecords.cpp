@@ -1,4 +1,4 @@
-#include "Corvane.ReplayParts.h"
+#include "Corvane.ReplayRecords.h"
 
 #include <QCryptographicHash>
 #include <cstring>
