@@ -54,7 +54,8 @@ TTargetOnlyRows::TTargetOnlyRows(TDbConnection& aConnection, TTargetCatalogue& a
                    [](const TRelation& aLeft, const TRelation& aRight) { return aLeft.Depth < aRight.Depth; });
 }
 
-void TTargetOnlyRows::AddParent(const QString& aTable, const QStringList& aColumns, const std::vector<TValue>& aValues) {
+void TTargetOnlyRows::AddParent(const QString& aTable, const QStringList& aColumns,
+                                const std::vector<TValue>& aValues) {
   for (TRelation& LRelation : FRelations) {
     if (LRelation.Given.Parent != aTable) continue;
     std::vector<TValue> LKey;
@@ -130,13 +131,14 @@ QString TTargetOnlyRows::Referencing(const QString& aMessage, const TFound& aRow
   if (!LMatch.hasMatch()) return aMessage;
   try {
     TDbQuery LQuery(FConnection);
-    LQuery.SetSQL(QStringLiteral(
-        "SELECT s.RDB$FIELD_NAME, rs.RDB$FIELD_NAME FROM RDB$RELATION_CONSTRAINTS c "
-        "JOIN RDB$REF_CONSTRAINTS r ON r.RDB$CONSTRAINT_NAME = c.RDB$CONSTRAINT_NAME "
-        "JOIN RDB$RELATION_CONSTRAINTS u ON u.RDB$CONSTRAINT_NAME = r.RDB$CONST_NAME_UQ "
-        "JOIN RDB$INDEX_SEGMENTS s ON s.RDB$INDEX_NAME = c.RDB$INDEX_NAME "
-        "JOIN RDB$INDEX_SEGMENTS rs ON rs.RDB$INDEX_NAME = u.RDB$INDEX_NAME AND rs.RDB$FIELD_POSITION = s.RDB$FIELD_POSITION "
-        "WHERE c.RDB$CONSTRAINT_NAME = :C ORDER BY s.RDB$FIELD_POSITION"));
+    LQuery.SetSQL(
+        QStringLiteral("SELECT s.RDB$FIELD_NAME, rs.RDB$FIELD_NAME FROM RDB$RELATION_CONSTRAINTS c "
+                       "JOIN RDB$REF_CONSTRAINTS r ON r.RDB$CONSTRAINT_NAME = c.RDB$CONSTRAINT_NAME "
+                       "JOIN RDB$RELATION_CONSTRAINTS u ON u.RDB$CONSTRAINT_NAME = r.RDB$CONST_NAME_UQ "
+                       "JOIN RDB$INDEX_SEGMENTS s ON s.RDB$INDEX_NAME = c.RDB$INDEX_NAME "
+                       "JOIN RDB$INDEX_SEGMENTS rs ON rs.RDB$INDEX_NAME = u.RDB$INDEX_NAME AND rs.RDB$FIELD_POSITION = "
+                       "s.RDB$FIELD_POSITION "
+                       "WHERE c.RDB$CONSTRAINT_NAME = :C ORDER BY s.RDB$FIELD_POSITION"));
     LQuery.SetParam("C", TValue::Text(LMatch.captured(1)));
     QStringList LJoin;
     for (LQuery.Open(); !LQuery.Eof(); LQuery.Next())
@@ -193,8 +195,8 @@ void TTargetOnlyRows::Delete() {
     }
     if (LRefused.size() == LPending.size())
       throw TCorvaneError("Espelhamento recusado, nada foi gravado: o registro somente no destino " +
-                          LRefused.front()->Description + " nao pode ser excluido: " +
-                          Referencing(LFirstError, *LRefused.front()) + ".");
+                          LRefused.front()->Description +
+                          " nao pode ser excluido: " + Referencing(LFirstError, *LRefused.front()) + ".");
     LPending = std::move(LRefused);
   }
 }
