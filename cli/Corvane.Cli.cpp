@@ -473,7 +473,7 @@ int Replay(const TCommand& aCommand) {
                                  LDivergence.Read + "."));
   if (LRelations.isEmpty())
     Write(stderr, "AVISO: relacoes do documento de " + LRoot +
-                      " desconhecidas: registros somente no destino nao foram procurados (informe --related).");
+                      " desconhecidas: registros somente no destino nao foram procurados (informe --doc ou --related).");
   const QString LTargetOnly = aCommand.Mirror ? QStringLiteral(" excluidos") : QStringLiteral(" somente no destino");
   // --quiet hides the progress, never what the replay changes.
   for (const TReplayTable& LTable : std::as_const(LResult.Tables)) {

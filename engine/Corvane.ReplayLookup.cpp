@@ -33,17 +33,18 @@ TDbQuery& TRowLookup::Query(int aBatch) {
                   TSqlLiterals::QuoteName(FKeys[J]) + ") AS \"K$" + QString::number(J) + "\"";
     LKeyRows += QLatin1String(" FROM RDB$DATABASE");
   }
-  QStringList LJoin, LNames{QStringLiteral("\"K$\".\"K$I\""), QStringLiteral("\"R$\".RDB$DB_KEY")};
+  // The table keeps its own name, as in the export's lookups: a relation's filter may name it.
+  QStringList LJoin, LNames{QStringLiteral("\"K$\".\"K$I\""), LTable + ".RDB$DB_KEY"};
   for (qsizetype J = 0; J < FKeys.size(); ++J)
-    LJoin << "\"R$\"." + TSqlLiterals::QuoteName(FKeys[J]) + " IS NOT DISTINCT FROM \"K$\".\"K$" + QString::number(J) +
-                 "\"";
+    LJoin << LTable + "." + TSqlLiterals::QuoteName(FKeys[J]) + " IS NOT DISTINCT FROM \"K$\".\"K$" +
+                 QString::number(J) + "\"";
   for (qsizetype I = 0; I < FSelect.size(); ++I) {
-    const QString LName = "\"R$\"." + TSqlLiterals::QuoteName(FSelect[I]);
+    const QString LName = LTable + "." + TSqlLiterals::QuoteName(FSelect[I]);
     LNames << (FWide[std::size_t(I)] ? "CAST(" + LName + " AS BLOB SUB_TYPE TEXT CHARACTER SET UTF8)" : LName);
   }
   LQuery = std::make_unique<TDbQuery>(FConnection);
   LQuery->SetSQL("SELECT " + LNames.join(QLatin1String(", ")) + " FROM (" + LKeyRows + ") \"K$\" JOIN " + LTable +
-                 " \"R$\" ON " + LJoin.join(QLatin1String(" AND ")) +
+                 " ON " + LJoin.join(QLatin1String(" AND ")) +
                  (FFilter.trimmed().isEmpty() ? QString() : " WHERE (" + FFilter + ")"));
   return *LQuery;
 }
@@ -70,7 +71,8 @@ void TRowLookup::Find(int aCount, const TKeyValue& aValue, const std::function<v
         LRow.Key = LStart + int(LQuery.Field(0).Value().AsInteger());
         LRow.DbKey = LQuery.Field(1).Value().AsBytes();
         LRow.Values.reserve(std::size_t(LColumns));
-        for (int I = 0; I < LColumns; ++I) LRow.Values.push_back(Carried(LQuery.Field(I + 2).Value(), FWide[std::size_t(I)]));
+        for (int I = 0; I < LColumns; ++I)
+          LRow.Values.push_back(Carried(LQuery.Field(I + 2).Value(), FWide[std::size_t(I)]));
         LRows.push_back(std::move(LRow));
       }
       LQuery.Close();
@@ -84,11 +86,12 @@ void TRowLookup::Find(int aCount, const TKeyValue& aValue, const std::function<v
       // The server refused one of the keys: alone, each says which.
       for (int I = 0; I < LBatch; ++I) {
         try {
-          Find(1, [&](int, int aColumn) -> const TValue& { return aValue(LStart + I, aColumn); },
-               [&](TRow&& aRow) {
-                 aRow.Key = LStart + I;
-                 LRows.push_back(std::move(aRow));
-               });
+          Find(
+              1, [&](int, int aColumn) -> const TValue& { return aValue(LStart + I, aColumn); },
+              [&](TRow&& aRow) {
+                aRow.Key = LStart + I;
+                LRows.push_back(std::move(aRow));
+              });
         } catch (const TKeyFailure& aFailure) {
           throw TKeyFailure(LStart + I, aFailure.Column, aFailure.Message());
         }

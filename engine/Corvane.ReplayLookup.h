@@ -1,7 +1,7 @@
 #pragma once
 // Target rows found as the server compares keys: the key values are cast to their columns'
 // types, so a case- or accent-insensitive collation finds the row its statement will meet.
-#include "Corvane.ReplayParts.h"
+#include "Corvane.ReplayRecords.h"
 
 #include <functional>
 #include <map>

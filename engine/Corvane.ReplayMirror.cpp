@@ -54,7 +54,8 @@ TTargetOnlyRows::TTargetOnlyRows(TDbConnection& aConnection, TTargetCatalogue& a
                    [](const TRelation& aLeft, const TRelation& aRight) { return aLeft.Depth < aRight.Depth; });
 }
 
-void TTargetOnlyRows::AddParent(const QString& aTable, const QStringList& aColumns, const std::vector<TValue>& aValues) {
+void TTargetOnlyRows::AddParent(const QString& aTable, const QStringList& aColumns,
+                                const std::vector<TValue>& aValues) {
   for (TRelation& LRelation : FRelations) {
     if (LRelation.Given.Parent != aTable) continue;
     std::vector<TValue> LKey;
@@ -110,9 +111,9 @@ QList<TReplayTargetRow> TTargetOnlyRows::Find() {
                           " nao pode ser percorrida no destino, nada foi gravado: " + aError.Message());
     }
     for (auto& [LDbKey, LValues] : LNew) {
-      QStringList LParts;
-      for (qsizetype I = 0; I < LNamed; ++I) LParts << LSelect[I] + "=" + Shown(LValues[std::size_t(I)]);
-      const QString LDescription = LChild + " | " + LParts.join(QLatin1String(", "));
+      QStringList LPairs;
+      for (qsizetype I = 0; I < LNamed; ++I) LPairs << LSelect[I] + "=" + Shown(LValues[std::size_t(I)]);
+      const QString LDescription = LChild + " | " + LPairs.join(QLatin1String(", "));
       FFound.push_back(TFound{LChild, LDescription, LDbKey, LRelation.Depth});
       LRows.append(TReplayTargetRow{LChild, LDescription});
       AddParent(LChild, LSelect, LValues);
@@ -130,13 +131,14 @@ QString TTargetOnlyRows::Referencing(const QString& aMessage, const TFound& aRow
   if (!LMatch.hasMatch()) return aMessage;
   try {
     TDbQuery LQuery(FConnection);
-    LQuery.SetSQL(QStringLiteral(
-        "SELECT s.RDB$FIELD_NAME, rs.RDB$FIELD_NAME FROM RDB$RELATION_CONSTRAINTS c "
-        "JOIN RDB$REF_CONSTRAINTS r ON r.RDB$CONSTRAINT_NAME = c.RDB$CONSTRAINT_NAME "
-        "JOIN RDB$RELATION_CONSTRAINTS u ON u.RDB$CONSTRAINT_NAME = r.RDB$CONST_NAME_UQ "
-        "JOIN RDB$INDEX_SEGMENTS s ON s.RDB$INDEX_NAME = c.RDB$INDEX_NAME "
-        "JOIN RDB$INDEX_SEGMENTS rs ON rs.RDB$INDEX_NAME = u.RDB$INDEX_NAME AND rs.RDB$FIELD_POSITION = s.RDB$FIELD_POSITION "
-        "WHERE c.RDB$CONSTRAINT_NAME = :C ORDER BY s.RDB$FIELD_POSITION"));
+    LQuery.SetSQL(
+        QStringLiteral("SELECT s.RDB$FIELD_NAME, rs.RDB$FIELD_NAME FROM RDB$RELATION_CONSTRAINTS c "
+                       "JOIN RDB$REF_CONSTRAINTS r ON r.RDB$CONSTRAINT_NAME = c.RDB$CONSTRAINT_NAME "
+                       "JOIN RDB$RELATION_CONSTRAINTS u ON u.RDB$CONSTRAINT_NAME = r.RDB$CONST_NAME_UQ "
+                       "JOIN RDB$INDEX_SEGMENTS s ON s.RDB$INDEX_NAME = c.RDB$INDEX_NAME "
+                       "JOIN RDB$INDEX_SEGMENTS rs ON rs.RDB$INDEX_NAME = u.RDB$INDEX_NAME AND rs.RDB$FIELD_POSITION = "
+                       "s.RDB$FIELD_POSITION "
+                       "WHERE c.RDB$CONSTRAINT_NAME = :C ORDER BY s.RDB$FIELD_POSITION"));
     LQuery.SetParam("C", TValue::Text(LMatch.captured(1)));
     QStringList LJoin;
     for (LQuery.Open(); !LQuery.Eof(); LQuery.Next())
@@ -154,10 +156,10 @@ QString TTargetOnlyRows::Referencing(const QString& aMessage, const TFound& aRow
     LQuery.SetParam("K", TValue::Bytes(aRow.DbKey));
     LQuery.Open();
     if (LQuery.Eof()) return aMessage;
-    QStringList LParts;
-    for (qsizetype I = 0; I < LKey.size(); ++I) LParts << LKey[I] + "=" + Shown(LQuery.Field(int(I)).Value());
+    QStringList LPairs;
+    for (qsizetype I = 0; I < LKey.size(); ++I) LPairs << LKey[I] + "=" + Shown(LQuery.Field(int(I)).Value());
     LQuery.Close();
-    return LTable + " | " + LParts.join(QLatin1String(", ")) + ", fora do documento, ainda o referencia (" +
+    return LTable + " | " + LPairs.join(QLatin1String(", ")) + ", fora do documento, ainda o referencia (" +
            LMatch.captured(1) + ")";
   } catch (const TCorvaneError&) {
     return aMessage;
@@ -193,8 +195,8 @@ void TTargetOnlyRows::Delete() {
     }
     if (LRefused.size() == LPending.size())
       throw TCorvaneError("Espelhamento recusado, nada foi gravado: o registro somente no destino " +
-                          LRefused.front()->Description + " nao pode ser excluido: " +
-                          Referencing(LFirstError, *LRefused.front()) + ".");
+                          LRefused.front()->Description +
+                          " nao pode ser excluido: " + Referencing(LFirstError, *LRefused.front()) + ".");
     LPending = std::move(LRefused);
   }
 }

@@ -2,7 +2,7 @@
 // The check of the target before a replay writes anything: every table the script writes
 // keeps rows, every column exists and takes values, every MATCHING list is a key of the
 // target, and every required column is filled. All problems are named at once.
-#include "Corvane.ReplayParts.h"
+#include "Corvane.ReplayRecords.h"
 
 #include <QHash>
 

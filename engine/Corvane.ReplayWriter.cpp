@@ -12,8 +12,8 @@ namespace {
 // Blocks kept prepared: a document of irregular shapes meets many signatures, and each
 // prepared block holds memory on both sides until it is freed.
 constexpr std::size_t CKeptBlocks = 24;
-constexpr int CSlots = 16;                   // records one block writes at most
-constexpr std::size_t CShapesPerBlock = 4;   // shapes one block can write
+constexpr int CSlots = 16;                  // records one block writes at most
+constexpr std::size_t CShapesPerBlock = 4;  // shapes one block can write
 
 QString Variable(const TShape& aShape, int aColumn, int aParam) {
   const QString LTable = TSqlLiterals::QuoteName(aShape.Table);
@@ -30,7 +30,8 @@ QString Explained(const QString& aMessage, const TPending& aRecord) {
     return "outra transacao mantem este registro bloqueado; tente de novo depois que ela terminar (" + aMessage + ")";
   if (!aRecord.Found && aMessage.contains(QLatin1String("violation of PRIMARY or UNIQUE KEY")))
     return "a chave nao existia no destino quando a reproducao comecou: outra transacao gravou ou mantem bloqueado um "
-           "registro com ela (" + aMessage + ")";
+           "registro com ela (" +
+           aMessage + ")";
   return aMessage;
 }
 
@@ -158,7 +159,8 @@ void TRecordWriter::WriteOne(const TPending& aRecord) {
                    ") MATCHING (" + LKeys.join(QLatin1String(", ")) + ")");
   }
   try {
-    for (std::size_t I = 0; I < aRecord.Values.size(); ++I) LQuery->SetParam(int(I), Carried(aRecord.Values[I], LShape.Wide[I]));
+    for (std::size_t I = 0; I < aRecord.Values.size(); ++I)
+      LQuery->SetParam(int(I), Carried(aRecord.Values[I], LShape.Wide[I]));
     LQuery->Open();
     LQuery->Close();
   } catch (const TCorvaneError& aError) {

@@ -2,7 +2,7 @@
 // The statements of the replay: consecutive records written by one EXECUTE BLOCK, a record
 // that fails written alone so that it is named, and only a bounded number of blocks kept
 // prepared, whatever the length or the irregularity of the script.
-#include "Corvane.ReplayParts.h"
+#include "Corvane.ReplayRecords.h"
 
 #include <list>
 #include <map>

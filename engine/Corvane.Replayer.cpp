@@ -4,7 +4,7 @@
 #include "Corvane.Literals.h"
 #include "Corvane.ReplayLookup.h"
 #include "Corvane.ReplayMirror.h"
-#include "Corvane.ReplayParts.h"
+#include "Corvane.ReplayRecords.h"
 #include "Corvane.ReplayPreflight.h"
 #include "Corvane.ReplayWriter.h"
 
@@ -69,12 +69,12 @@ private:
   std::vector<TShape> FShapes;
   std::vector<std::unique_ptr<TRowLookup>> FLookups;  // by shape
   QList<TDroppedColumn> FDropped;
-  std::vector<int> FDroppedValues;         // values other than NULL left out, by FDropped
-  QHash<QString, int> FLastWriter;         // the record that writes each key last
-  bool FWritersKnown = false;              // FLastWriter complete before the first window
-  QSet<QString> FRepeated;                 // keys written by more than one record
-  QHash<QString, TOpenRow> FOpen;          // of FRepeated, between their first and last record
-  QSet<QString> FWalkedKeys;               // of FRepeated, those whose first record the walk reached
+  std::vector<int> FDroppedValues;  // values other than NULL left out, by FDropped
+  QHash<QString, int> FLastWriter;  // the record that writes each key last
+  bool FWritersKnown = false;       // FLastWriter complete before the first window
+  QSet<QString> FRepeated;          // keys written by more than one record
+  QHash<QString, TOpenRow> FOpen;   // of FRepeated, between their first and last record
+  QSet<QString> FWalkedKeys;        // of FRepeated, those whose first record the walk reached
   TReplayResult FResult;
 };
 
@@ -118,7 +118,8 @@ TPending TReplayRun::Pending(const TSliceScript& aScript, int aIndex, bool aCoun
   try {
     for (std::size_t I = 0; I < LShape.Sources.size(); ++I) {
       const std::size_t LSource = std::size_t(LShape.Sources[I]);
-      LPending.Values.push_back(LRecord.Values[LSource].ValueFor(LShape.Types[I], LShape.Table + "." + LRecord.Columns[qsizetype(LSource)]));
+      LPending.Values.push_back(
+          LRecord.Values[LSource].ValueFor(LShape.Types[I], LShape.Table + "." + LRecord.Columns[qsizetype(LSource)]));
     }
   } catch (const TCorvaneError& aError) {
     RecordFailure(LPending, aError.Message());
@@ -127,7 +128,8 @@ TPending TReplayRun::Pending(const TSliceScript& aScript, int aIndex, bool aCoun
     for (const int LSource : LShape.Dropped)
       if (LRecord.Values[std::size_t(LSource)].Form != TScriptLiteral::TForm::lfNull)
         for (qsizetype D = 0; D < FDropped.size(); ++D)
-          if (FDropped[D].Table == LShape.Table && FDropped[D].Column == LRecord.Columns[LSource]) ++FDroppedValues[std::size_t(D)];
+          if (FDropped[D].Table == LShape.Table && FDropped[D].Column == LRecord.Columns[LSource])
+            ++FDroppedValues[std::size_t(D)];
   LPending.Key = KeyOf(LShape, LPending.Values);
   return LPending;
 }
@@ -140,12 +142,14 @@ TMet TReplayRun::Met(const std::vector<TPending>& aWindow) {
   for (const auto& [LShapeIndex, LRecords] : LByShape) {
     const TShape& LShape = FShapes[std::size_t(LShapeIndex)];
     std::unique_ptr<TRowLookup>& LLookup = FLookups[std::size_t(LShapeIndex)];
-    if (!LLookup) LLookup = std::make_unique<TRowLookup>(FConnection, LShape.Table, LShape.Matching, LShape.Columns, LShape.Wide);
+    if (!LLookup)
+      LLookup = std::make_unique<TRowLookup>(FConnection, LShape.Table, LShape.Matching, LShape.Columns, LShape.Wide);
     try {
       LLookup->Find(
           int(LRecords.size()),
           [&](int aKey, int aColumn) -> const TValue& {
-            return aWindow[std::size_t(LRecords[std::size_t(aKey)])].Values[std::size_t(LShape.KeyColumns[std::size_t(aColumn)])];
+            return aWindow[std::size_t(LRecords[std::size_t(aKey)])]
+                .Values[std::size_t(LShape.KeyColumns[std::size_t(aColumn)])];
           },
           [&](TRowLookup::TRow&& aRow) {
             const std::size_t LAt = std::size_t(LRecords[std::size_t(aRow.Key)]);
@@ -216,10 +220,15 @@ void TReplayRun::Compare(const TSliceScript& aScript, std::vector<TPending>& aWi
       const QByteArray LIdentity = QByteArray::number(LShape.TableIndex) + ':' + LRow->DbKey;
       const auto LOther = LMeeting.constFind(LIdentity);
       if (LOther != LMeeting.constEnd())
-        FResult.Divergences.append(TReplayDivergence{
-            LRecord.Index + 1, LRecord.Description, {}, {}, {},
-            "encontra no destino o mesmo registro que o registro " + QString::number(aWindow[std::size_t(*LOther)].Index + 1) +
-                " (" + aWindow[std::size_t(*LOther)].Description + "): o destino compara a chave de outra forma"});
+        FResult.Divergences.append(TReplayDivergence{LRecord.Index + 1,
+                                                     LRecord.Description,
+                                                     {},
+                                                     {},
+                                                     {},
+                                                     "encontra no destino o mesmo registro que o registro " +
+                                                         QString::number(aWindow[std::size_t(*LOther)].Index + 1) +
+                                                         " (" + aWindow[std::size_t(*LOther)].Description +
+                                                         "): o destino compara a chave de outra forma"});
       else
         LMeeting.insert(LIdentity, int(I));
     }
@@ -283,7 +292,11 @@ void TReplayRun::ReadBack(const TSliceScript& aScript, TTargetOnlyRows& aTargetO
       const auto LOwner = LOwners.constFind(LIdentity);
       if (LOwner != LOwners.constEnd()) {
         FResult.Divergences.append(TReplayDivergence{
-            LRecord.Index + 1, LRecord.Description, {}, {}, {},
+            LRecord.Index + 1,
+            LRecord.Description,
+            {},
+            {},
+            {},
             "gravado no mesmo registro do destino que o registro " + QString::number(*LOwner) +
                 ": o destino compara a chave de outra forma e guarda um registro onde o script tem dois"});
         LDivergent.insert(LRecord.Index + 1);
@@ -304,7 +317,8 @@ std::map<QString, qint64> TReplayRun::Sequences() {
   QStringList LNames;
   {
     TDbQuery LQuery(FConnection);
-    LQuery.SetSQL(QStringLiteral("SELECT RDB$GENERATOR_NAME FROM RDB$GENERATORS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0"));
+    LQuery.SetSQL(
+        QStringLiteral("SELECT RDB$GENERATOR_NAME FROM RDB$GENERATORS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0"));
     for (LQuery.Open(); !LQuery.Eof(); LQuery.Next()) LNames << CatalogueName(LQuery.Field(0).Value());
   }
   std::map<QString, qint64> LValues;
@@ -404,9 +418,10 @@ TReplayResult TReplayRun::Run(const TSliceScript& aScript, bool aDryRun, bool aM
       if (LSequences.count(LName) && LSequences.at(LName) != LAfter)
         FResult.Sequences.append(TReplaySequence{LName, LSequences.at(LName), LAfter});
     FConnection.Rollback();
-    Report(FResult.Sequences.isEmpty()
-               ? QStringLiteral("Simulacao concluida: transacao desfeita, nada foi gravado.")
-               : QStringLiteral("Simulacao concluida: transacao desfeita; sequencias movidas pelo destino nao voltam."));
+    Report(
+        FResult.Sequences.isEmpty()
+            ? QStringLiteral("Simulacao concluida: transacao desfeita, nada foi gravado.")
+            : QStringLiteral("Simulacao concluida: transacao desfeita; sequencias movidas pelo destino nao voltam."));
   } else {
     // The point of no return: a stop requested up to here rolls everything back; one that
     // arrives from here on lets the commit finish.
@@ -464,7 +479,8 @@ TReplayResult TSliceReplayer::Run(const TSliceScript& aScript) {
   if (!FConnection.IsOpen()) throw TCorvaneError(QStringLiteral("Abra a conexao com o destino antes de reproduzir."));
   if (FConnection.InTransaction())
     throw TCorvaneError(QStringLiteral("Utilize uma conexao sem transacao ativa para reproduzir o script."));
-  if (FConnection.Param(QStringLiteral("CharacterSet")).trimmed().compare(QLatin1String("UTF8"), Qt::CaseInsensitive) != 0)
+  if (FConnection.Param(QStringLiteral("CharacterSet")).trimmed().compare(QLatin1String("UTF8"), Qt::CaseInsensitive) !=
+      0)
     throw TCorvaneError(QStringLiteral("Utilize uma conexao UTF8 para reproduzir o script."));
   if (FMirror && FRelations.isEmpty())
     throw TCorvaneError(QStringLiteral("Espelhar o documento requer as suas relacoes: informe --related."));

@@ -1,4 +1,4 @@
-#include "Corvane.ReplayParts.h"
+#include "Corvane.ReplayRecords.h"
 
 #include <QCryptographicHash>
 #include <cstring>
@@ -14,7 +14,8 @@ bool SameValue(const TValue& aLeft, const TValue& aRight, const TColumnType& aTy
   if (aLeft.IsNull() || aRight.IsNull()) return aLeft.IsNull() && aRight.IsNull();
   if (aLeft.Kind() != aRight.Kind()) return false;
   switch (aLeft.Kind()) {
-    case TValueKind::vkFloat: return aLeft.AsFloat() == aRight.AsFloat();
+    case TValueKind::vkFloat:
+      return aLeft.AsFloat() == aRight.AsFloat();
     case TValueKind::vkText:
       if (aLeft.IsUntranslated() || aRight.IsUntranslated()) {
         QByteArrayView LLeft(aLeft.AsBytes()), LRight(aRight.AsBytes());
@@ -31,14 +32,15 @@ bool SameValue(const TValue& aLeft, const TValue& aRight, const TColumnType& aTy
         return LLeft == LRight;
       }
       return aLeft.AsText() == aRight.AsText();
-    default: return aLeft == aRight;
+    default:
+      return aLeft == aRight;
   }
 }
 
 QString Shown(const TValue& aValue) {
   if (aValue.IsNull()) return QStringLiteral("NULL");
-  const bool LBlob = aValue.Kind() == TValueKind::vkTextBlob ||
-                     (aValue.Kind() == TValueKind::vkBytes && aValue.AsBytes().size() > 32);
+  const bool LBlob =
+      aValue.Kind() == TValueKind::vkTextBlob || (aValue.Kind() == TValueKind::vkBytes && aValue.AsBytes().size() > 32);
   if (LBlob) {
     const QByteArray LBytes = aValue.Kind() == TValueKind::vkTextBlob && !aValue.IsUntranslated()
                                   ? aValue.AsText().toUtf8()
@@ -48,8 +50,7 @@ QString Shown(const TValue& aValue) {
   }
   QString LText = aValue.TextForm();
   if (LText.size() > 60) LText = LText.left(57) + QStringLiteral("...");
-  LText.replace(QLatin1Char('\r'), QLatin1String("\\r")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
-  return LText;
+  return PrintableText(LText);
 }
 
 void AppendKeyPart(QString& aKey, const TValue& aValue) {
@@ -72,8 +73,8 @@ void AppendKeyPart(QString& aKey, const TValue& aValue) {
     if (aValue.Kind() == TValueKind::vkText)
       while (LText.endsWith(u' ')) LText.chop(1);
   }
-  aKey += QString::number(int(aValue.Kind())) + QLatin1Char(':') + QString::number(LText.size()) + QLatin1Char(':') +
-          LText;
+  aKey +=
+      QString::number(int(aValue.Kind())) + QLatin1Char(':') + QString::number(LText.size()) + QLatin1Char(':') + LText;
 }
 
 QString CatalogueName(const TValue& aValue) {
