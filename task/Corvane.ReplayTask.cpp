@@ -65,6 +65,8 @@ TSliceReplayHandle TSliceReplayTask::Run(const TSliceReplayRequest& aRequest, co
   if (!aCompleted) throw TArgumentError(QStringLiteral("Informe o callback de conclusao."));
   if (!QCoreApplication::instance())
     throw TCorvaneError(QStringLiteral("Nenhuma aplicacao ativa para receber a conclusao da reproducao."));
+  // Workers open their own connections; the client library must be ready before they do.
+  TFbClient::Start();
   auto LRun = std::make_shared<TSliceReplayRun>();
   LRun->FRequest = aRequest;
   LRun->FCompleted = aCompleted;
@@ -78,21 +80,7 @@ void TSliceReplayTask::Cancel(const TSliceReplayHandle& aHandle) {
 }
 
 QString TSliceReplayTask::ParametersOf(const QString& aSettingsFile) {
-  // The settings reader is the one of config.ini; it is pointed at the other file for one read.
-  const QString LPrevious = TSliceConnection::ConfigFile();
-  TSliceConnection::Release();
-  TSliceConnection::SetConfigFile(aSettingsFile);
-  QString LParameters;
-  try {
-    LParameters = TSliceConnection::Instance().ExportParameters();
-  } catch (...) {
-    TSliceConnection::Release();
-    TSliceConnection::SetConfigFile(LPrevious);
-    throw;
-  }
-  TSliceConnection::Release();
-  TSliceConnection::SetConfigFile(LPrevious);
-  return LParameters;
+  return TSliceConnection::ParametersOf(aSettingsFile);
 }
 
 namespace {

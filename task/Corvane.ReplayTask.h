@@ -37,8 +37,8 @@ public:
   // carries "Reproducao interrompida pelo usuario: nada foi gravado no destino."; once the
   // commit has started it finishes. Any thread.
   static void Cancel(const TSliceReplayHandle& aHandle);
-  // The parameter list of a settings file in the format of config.ini. The settings of the
-  // source are read afresh at their next use.
+  // The parameter list of a settings file in the format of config.ini, read apart from the
+  // source's settings.
   static QString ParametersOf(const QString& aSettingsFile);
 };
 

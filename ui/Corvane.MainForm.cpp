@@ -205,7 +205,8 @@ void TCorvaneView::FormShow() {
 void TCorvaneView::MostrarOrigem() {
   QString LText;
   try {
-    LText = DatabaseShown(TSliceConnection::Instance().ExportParameters());
+    // Read apart from the settings object, which is read at the first export.
+    LText = DatabaseShown(TSliceConnection::ParametersOf(TSliceConnection::ConfigFile()));
   } catch (...) {
     // The settings' own message comes with the first export; here only the fact.
     LText = QStringLiteral("não configurado");

@@ -251,7 +251,7 @@ void TReproduzirView::AbrirDestino(const QString& aSettingsFile) {
   try {
     QString LSource;
     try {
-      LSource = TSliceConnection::Instance().ExportParameters();
+      LSource = TSliceConnection::ParametersOf(TSliceConnection::ConfigFile());
     } catch (...) {
       // Without source settings there is nothing to mistake the target for.
     }
