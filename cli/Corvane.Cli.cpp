@@ -89,6 +89,12 @@ public:
   // True when aMessage was a row line and is shown in place.
   bool Take(const QString& aMessage) {
     static const QString LPrefix = QStringLiteral("Registro ");
+    // The walk's steps from row to row come as often as rows do: folded in as well.
+    static const QString LStep = QStringLiteral("Consultando registros relacionados em ");
+    if (FEnabled && aMessage.startsWith(LStep)) {
+      if (!FShown || !FLastDraw.isValid() || FLastDraw.elapsed() >= 100) Draw();
+      return true;
+    }
     if (!FEnabled || !aMessage.startsWith(LPrefix)) return false;
     const qsizetype LColon = aMessage.indexOf(u':');
     if (LColon < 0) return false;
@@ -114,8 +120,9 @@ public:
 private:
   void Draw() {
     const qint64 LSeconds = FTimer.elapsed() / 1000;
-    const QString LLine = QString::number(FRows) + " registros, " + QString::number(FTables.size()) + " tabelas, " +
-                          QString::asprintf("%lld:%02lld", LSeconds / 60, LSeconds % 60);
+    const QString LLine = QString::number(FRows) + " registros gravados, " + QString::number(FTables.size()) +
+                          " tabelas, " + QString::asprintf("%lld:%02lld", LSeconds / 60, LSeconds % 60) +
+                          " decorridos";
     const QByteArray LBytes = ("\r\033[K" + LLine).toUtf8();
     std::fwrite(LBytes.constData(), 1, static_cast<size_t>(LBytes.size()), stderr);
     std::fflush(stderr);
