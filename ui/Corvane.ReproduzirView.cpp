@@ -79,26 +79,26 @@ TReproduzirView::TReproduzirView(QWidget* aOwner) : TFramedView(QStringLiteral("
   };
 
   auto lblScript = new TLabel(QStringLiteral("lblScript"), QStringLiteral("Script:"), pnlPrincipal);
-  LPlace(lblScript, QRect(8, 10, 120, 20), akLeft | akTop);
+  LPlace(lblScript, QRect(8, 10, 168, 20), akLeft | akTop);
   edtScript = new QLineEdit(pnlPrincipal);
   edtScript->setObjectName(QStringLiteral("edtScript"));
   edtScript->setReadOnly(true);
   edtScript->setPlaceholderText(QStringLiteral("Escolha o script gerado pelo Corvane"));
-  LPlace(edtScript, QRect(130, 7, 640, 25), akLeft | akTop | akRight);
+  LPlace(edtScript, QRect(180, 7, 590, 25), akLeft | akTop | akRight);
   btnScript = NewButton(QStringLiteral("btnScript"), QStringLiteral("Escolher..."), pnlPrincipal);
   LPlace(btnScript, QRect(778, 6, 112, 27), akTop | akRight);
 
   auto lblDestino = new TLabel(QStringLiteral("lblDestino"), QStringLiteral("Configuração do destino:"), pnlPrincipal);
-  LPlace(lblDestino, QRect(8, 42, 120, 20), akLeft | akTop);
+  LPlace(lblDestino, QRect(8, 42, 168, 20), akLeft | akTop);
   lblDestino->setWordWrap(false);
   edtDestino = new QLineEdit(pnlPrincipal);
   edtDestino->setObjectName(QStringLiteral("edtDestino"));
   edtDestino->setReadOnly(true);
-  LPlace(edtDestino, QRect(130, 39, 640, 25), akLeft | akTop | akRight);
+  LPlace(edtDestino, QRect(180, 39, 590, 25), akLeft | akTop | akRight);
   btnDestino = NewButton(QStringLiteral("btnDestino"), QStringLiteral("Escolher..."), pnlPrincipal);
   LPlace(btnDestino, QRect(778, 38, 112, 27), akTop | akRight);
   lblBancoDestino = new TLabel(QStringLiteral("lblBancoDestino"), QString(), pnlPrincipal);
-  LPlace(lblBancoDestino, QRect(130, 68, 760, 20), akLeft | akTop | akRight);
+  LPlace(lblBancoDestino, QRect(180, 68, 710, 20), akLeft | akTop | akRight);
 
   btnConferir = NewButton(QStringLiteral("btnConferir"), QStringLiteral("Conferir"), pnlPrincipal);
   LPlace(btnConferir, QRect(8, 96, 120, 32), akLeft | akTop);
