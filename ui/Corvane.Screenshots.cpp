@@ -70,6 +70,8 @@ int main(int argc, char** argv) {
     LMain.show();
     LMain.edtNFSID->setText(LParser.value("nfsid"));
     LMain.btnGerarScript->click();
+    QCoreApplication::processEvents();
+    if (!SavePicture(LMain, LFolder + "/corvane-main-exportando.png")) LResult = 1;
     const QDeadlineTimer LDeadline(120000);
     while (LMain.Exporting() && !LDeadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     QCoreApplication::processEvents();
