@@ -7,6 +7,7 @@
 #include "Corvane.ExportTask.h"
 #include "Corvane.Exporter.h"
 #include "Corvane.Literals.h"
+#include "Corvane.ReplayTask.h"
 #include "Corvane.Replayer.h"
 #include "Corvane.Scenario.NFSe.h"
 #include "Corvane.Scenario.NotaFiscal.h"
@@ -14,13 +15,16 @@
 #include "Corvane.TypedNames.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QSet>
 #include <QStringList>
 #include <QTime>
 #include <csignal>
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <unistd.h>
 
 using namespace Corvane;
 
@@ -64,7 +68,8 @@ const char* const CUsage =
     "             destino tem (NFSe e nota fiscal: relacoes conhecidas; export: repita os --related)\n"
     "  --skip-missing-columns  deixa de fora os campos que o destino nao tem\n"
     "  --config arquivo de configuracao (padrao: config.ini ao lado do executavel)\n"
-    "  --quiet  nao mostra o progresso\n";
+    "  --quiet  nao mostra o progresso\n"
+    "  --verbose  num terminal, uma linha por registro em vez da linha de progresso\n";
 
 enum TExit { exOk = 0, exFailed = 1, exUsage = 2 };
 
@@ -74,14 +79,78 @@ const TCancellationPtr GStop = std::make_shared<TCancellation>();
 // The exit status of a run that a signal stopped.
 int StoppedExit() { return 128 + (Cli::StopSignal() ? Cli::StopSignal() : SIGINT); }
 
+// On a terminal the row lines of a run become one line rewritten in place: rows written,
+// tables met and the time since the run began. Any other line ends it first.
+class TProgressLine {
+public:
+  TProgressLine() { FTimer.start(); }
+  bool FEnabled = false;
+
+  // True when aMessage was a row line and is shown in place.
+  bool Take(const QString& aMessage) {
+    static const QString LPrefix = QStringLiteral("Registro ");
+    // The walk's steps from row to row come as often as rows do: folded in as well.
+    static const QString LStep = QStringLiteral("Consultando registros relacionados em ");
+    if (FEnabled && aMessage.startsWith(LStep)) {
+      if (!FShown || !FLastDraw.isValid() || FLastDraw.elapsed() >= 100) Draw();
+      return true;
+    }
+    if (!FEnabled || !aMessage.startsWith(LPrefix)) return false;
+    const qsizetype LColon = aMessage.indexOf(u':');
+    if (LColon < 0) return false;
+    ++FRows;
+    // "Registro N: TABLE exportado." or, replaying, "Registro N: TABLE | KEY=... - state."
+    QString LTable = aMessage.mid(LColon + 2);
+    const qsizetype LBar = LTable.indexOf(QStringLiteral(" | "));
+    LTable = LBar >= 0 ? LTable.left(LBar) : LTable.section(u' ', 0, 0);
+    FTables.insert(LTable);
+    if (FShown && FLastDraw.isValid() && FLastDraw.elapsed() < 100) return true;
+    Draw();
+    return true;
+  }
+  // Ends the line in place, leaving its last state on screen.
+  void End() {
+    if (!FShown) return;
+    Draw();
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+    FShown = false;
+  }
+
+private:
+  void Draw() {
+    const qint64 LSeconds = FTimer.elapsed() / 1000;
+    const QString LLine = QString::number(FRows) + " registros gravados, " + QString::number(FTables.size()) +
+                          " tabelas, " + QString::asprintf("%lld:%02lld", LSeconds / 60, LSeconds % 60) +
+                          " decorridos";
+    const QByteArray LBytes = ("\r\033[K" + LLine).toUtf8();
+    std::fwrite(LBytes.constData(), 1, static_cast<size_t>(LBytes.size()), stderr);
+    std::fflush(stderr);
+    FShown = true;
+    FLastDraw.start();
+  }
+
+  qint64 FRows = 0;
+  QSet<QString> FTables;
+  QElapsedTimer FTimer;
+  QElapsedTimer FLastDraw;
+  bool FShown = false;
+};
+
+TProgressLine GProgressLine;
+
 // Whatever a line carries (keys, names, server messages), it stays one harmless line.
 void Write(FILE* aStream, const QString& aLine) {
+  GProgressLine.End();
   const QByteArray LBytes = (PrintableText(aLine) + u'\n').toUtf8();
   std::fwrite(LBytes.constData(), 1, static_cast<size_t>(LBytes.size()), aStream);
   std::fflush(aStream);
 }
 
-void Log(const QString& aMessage) { Write(stderr, QTime::currentTime().toString("hh:mm:ss") + " - " + aMessage); }
+void Log(const QString& aMessage) {
+  if (GProgressLine.Take(aMessage)) return;
+  Write(stderr, QTime::currentTime().toString("hh:mm:ss") + " - " + aMessage);
+}
 
 class TUsageError {
 public:
@@ -98,6 +167,7 @@ struct TCommand {
   QString Output;
   QString Config;
   bool Quiet = false;
+  bool Verbose = false;
   QString Table;
   QList<QPair<QString, QString>> Keys;
   QList<TDocumentRelation> Related;
@@ -162,6 +232,8 @@ TCommand ParseArguments(const QStringList& aArguments) {
       LSetOnce(LCommand.Docs, "--docs", LTakeValue(LIndex, LName, LInline, LHasInline));
     } else if (LName == "--quiet" && !LHasInline) {
       LCommand.Quiet = true;
+    } else if (LName == "--verbose" && !LHasInline) {
+      LCommand.Verbose = true;
     } else if (LIsExport && LName == "--table") {
       LSetOnce(LCommand.Table, "--table", LTakeValue(LIndex, LName, LInline, LHasInline));
     } else if (LIsExport && LName == "--key") {
@@ -461,19 +533,7 @@ int Replay(const TCommand& aCommand) {
     Write(stderr, "ERRO: " + LError);
     return exFailed;
   }
-  for (const TReplayDroppedColumn& LDropped : std::as_const(LResult.Dropped))
-    Write(stderr, "AVISO: campo " + LDropped.Table + "." + LDropped.Column + " inexistente no destino, deixado de fora: " +
-                      QString::number(LDropped.Values) + " valores nao nulos descartados.");
-  for (const TReplayDivergence& LDivergence : std::as_const(LResult.Divergences))
-    Write(stderr, "AVISO: Registro " + QString::number(LDivergence.Record) + " (" + LDivergence.Description + ") " +
-                      (!LDivergence.Note.isEmpty() ? LDivergence.Note + "."
-                       : LDivergence.Column.isEmpty()
-                           ? QStringLiteral("nao foi encontrado depois de gravado.")
-                           : "campo " + LDivergence.Column + " gravado como " + LDivergence.Written + " e lido como " +
-                                 LDivergence.Read + "."));
-  if (LRelations.isEmpty())
-    Write(stderr, "AVISO: relacoes do documento de " + LRoot +
-                      " desconhecidas: registros somente no destino nao foram procurados (informe --doc ou --related).");
+  for (const QString& LWarning : ReplayWarnings(LResult, !LRelations.isEmpty(), LRoot)) Write(stderr, LWarning);
   const QString LTargetOnly = aCommand.Mirror ? QStringLiteral(" excluidos") : QStringLiteral(" somente no destino");
   // --quiet hides the progress, never what the replay changes.
   for (const TReplayTable& LTable : std::as_const(LResult.Tables)) {
@@ -504,10 +564,7 @@ int Replay(const TCommand& aCommand) {
   if (LResult.Committed && GStop->Requested())
     Write(stderr, QStringLiteral("Interrupcao recebida durante a confirmacao: a transacao foi confirmada e todos os "
                                  "registros foram gravados no destino."));
-  Write(stdout, "Resumo: " + QString::number(LResult.Inserted) + " inseridos, " + QString::number(LResult.Changed) +
-                    " alterados, " + QString::number(LResult.Unchanged) + " inalterados, " +
-                    QString::number(LResult.Divergent) + " divergentes, " +
-                    QString::number(LResult.TargetOnly.size()) + LTargetOnly);
+  Write(stdout, ReplaySummary(LResult, aCommand.Mirror));
   return exOk;
 }
 
@@ -527,6 +584,8 @@ int Run(const QStringList& aArguments) {
     throw TUsageError("comando desconhecido: " + LName);
 
   const TCommand LCommand = ParseArguments(aArguments);
+  // A pipe or a file gets every line; a person at a terminal gets the line in place.
+  GProgressLine.FEnabled = !LCommand.Verbose && isatty(fileno(stderr));
   if (!LCommand.Config.isNull()) {
     if (LCommand.Config.isEmpty()) throw TUsageError("--config sem arquivo");
     TSliceConnection::SetConfigFile(LCommand.Config);

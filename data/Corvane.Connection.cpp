@@ -53,8 +53,12 @@ TSliceConnection& TSliceConnection::Instance() {
 
 void TSliceConnection::Release() { GInstance.reset(); }
 
-TSliceConnection::TSliceConnection() {
-  const QString LConfigFile = ConfigFile();
+namespace {
+
+// The settings of aConfigFile as a connection's parameters; aVendorLib receives the client
+// library it names. Changes nothing beyond the returned connection.
+std::unique_ptr<TDbConnection> ReadSettings(const QString& aConfigFile, QString* aVendorLib) {
+  const QString LConfigFile = aConfigFile;
   const QFileInfo LInfo(LConfigFile);
   if (!LInfo.exists() || LInfo.isDir())
     throw TCorvaneError(QStringLiteral("Arquivo de configuracao nao encontrado: ") + LConfigFile);
@@ -66,8 +70,7 @@ TSliceConnection::TSliceConnection() {
   LFile.close();
 
   auto LConnection = std::make_unique<TDbConnection>();
-  const QString LVendorLib = LIni.ReadString("Firebird", "VendorLib", "fbclient.dll");
-
+  *aVendorLib = LIni.ReadString("Firebird", "VendorLib", "fbclient.dll");
   LConnection->SetLoginPrompt(false);
   LConnection->SetParam("DriverID", "FB");
 
@@ -88,6 +91,22 @@ TSliceConnection::TSliceConnection() {
   LConnection->SetParam("CharacterSet", LIni.ReadString("Firebird", "CharacterSet", "WIN1252"));
   LConnection->SetReadOnly(true);
   LConnection->SetIsolation(TIsolation::tiSnapshot);
+
+  return LConnection;
+}
+
+}  // namespace
+
+QString TSliceConnection::ParametersOf(const QString& aConfigFile) {
+  QString LVendorLib;
+  const std::unique_ptr<TDbConnection> LConnection = ReadSettings(QFileInfo(aConfigFile).absoluteFilePath(), &LVendorLib);
+  if (LConnection->Param("Database").isEmpty()) throw TCorvaneError(CMissingDatabase);
+  return LConnection->ParamsText();
+}
+
+TSliceConnection::TSliceConnection() {
+  QString LVendorLib;
+  auto LConnection = ReadSettings(ConfigFile(), &LVendorLib);
 
   // Only a complete read changes process-wide state: the client library of every connection.
   TFbClient::SetLibraryName(LVendorLib);

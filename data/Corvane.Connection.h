@@ -19,6 +19,9 @@ public:
   // line's --config, tests); an empty name restores that default. Takes effect at the next read.
   static void SetConfigFile(const QString& aFileName);
   static QString ConfigFile();  // absolute path of the file the next read uses
+  // The parameter list that a settings file in this format gives, read now and apart from the
+  // process's settings (no client library chosen, nothing kept); fails as a read does.
+  static QString ParametersOf(const QString& aConfigFile);
 
   ~TSliceConnection();
   TDbConnection& Connection();   // opens the shared connection when closed

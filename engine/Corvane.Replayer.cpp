@@ -249,6 +249,8 @@ void TReplayRun::Compare(const TSliceScript& aScript, std::vector<TPending>& aWi
       Count(LRecord, LRecord.Index + 1, LRecord.Description, LRow ? &LRow->Values : nullptr, LState);
     }
     if (!FWritersKnown) FLastWriter.insert(LRecord.Key, LRecord.Index);
+    FResult.Records.append(TReplayRecordState{LRecord.Index + 1, FResult.Tables[LShape.TableIndex].Table,
+                                              LRecord.Description, LState});
     aStates << LState;
   }
 }

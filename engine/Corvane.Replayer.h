@@ -80,8 +80,19 @@ struct TReplaySequence {
   qint64 After = 0;
 };
 
+// What the replay found for one record of the script, as its progress line says it:
+// "novo", "inalterado", "alterado em COLUMNS" or, for a key written again later, "gravado
+// agora e completado adiante".
+struct TReplayRecordState {
+  int Record = 0;
+  QString Table;
+  QString Description;
+  QString State;
+};
+
 struct TReplayResult {
   QList<TReplayTable> Tables;  // in order of first appearance in the script
+  QList<TReplayRecordState> Records;  // in the order of the script
   QList<TReplayDivergence> Divergences;
   QList<TReplayTargetRow> TargetOnly;  // deleted when Mirrored
   QList<TReplayDroppedColumn> Dropped;

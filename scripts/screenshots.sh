@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Renders both windows of the desktop program to PNG files with Qt's offscreen platform: the
-# main window after a finished NFSe export of the demo database, and the covered-tables window.
+# Renders the windows of the desktop program to PNG files with Qt's offscreen platform: the
+# main window after a finished NFSe export of the demo database, the covered-tables window and
+# the replay window in each of its states, replaying that export into an empty database.
 #   scripts/screenshots.sh [OUTPUT_FOLDER]     (default: build/screenshots)
 # Environment: CORVANE_BUILD_DIR (default build/), CORVANE_SCREENSHOT_NFSID (default 1001).
 set -euo pipefail
@@ -23,7 +24,9 @@ cmake --build "$BUILD_DIR" --target corvane-screenshots -j"$(nproc)"
 "$ROOT/demo/make-demo.sh" "$BUILD_DIR"
 
 mkdir -p "$OUT"
+TARGET_DB=${CORVANE_DEMO_DIR:-/var/tmp/corvane}/screenshots-target.fdb
+"$ROOT/demo/make-empty.sh" "$TARGET_DB" >/dev/null
 QT_QPA_PLATFORM=offscreen "$BUILD_DIR/ui/corvane-screenshots" \
-  --config "$BUILD_DIR/ui/config.ini" --nfsid "$NFSID" --out "$OUT"
+  --config "$BUILD_DIR/ui/config.ini" --nfsid "$NFSID" --out "$OUT" --target "${TARGET_DB%.fdb}.ini"
 echo "screenshots in $OUT:"
 ls -1 "$OUT"/*.png

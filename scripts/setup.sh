@@ -19,7 +19,8 @@ fi
 
 PACKAGES=(g++ cmake make pkg-config git qt6-base-dev libgl-dev libicu-dev
           firebird3.0-server firebird3.0-utils firebird-dev
-          libgtest-dev googletest valgrind clang libclang-rt-14-dev shellcheck)
+          libgtest-dev googletest valgrind clang libclang-rt-14-dev shellcheck
+          qt6-translations-l10n)
 
 log() { printf '[setup] %s\n' "$*"; }
 

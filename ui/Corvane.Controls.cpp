@@ -277,6 +277,11 @@ void TAlignLayout::setGeometry(const QRect& aRect) {
   for (const TAlign LKind : {TAlign::alTop, TAlign::alBottom, TAlign::alLeft, TAlign::alRight, TAlign::alClient}) {
     for (const TEntry& LEntry : FEntries) {
       if (LEntry.Anchored || LEntry.Align != LKind) continue;
+      // A strip hidden on purpose takes no room (the export's progress bar, say).
+      const QWidget* LWidget = LEntry.Item->widget();
+      if (LKind != TAlign::alClient && LWidget->testAttribute(Qt::WA_WState_ExplicitShowHide) &&
+          LWidget->testAttribute(Qt::WA_WState_Hidden))
+        continue;
       const QMargins& LM = LEntry.Margins;
       QRect LCell;
       switch (LKind) {

@@ -46,6 +46,17 @@ public:
     }
     return false;
   }
+
+  bool OpenFile(QWidget* aParent, const TOpenFileRequest& aRequest, QString* aFileName) override {
+    QFileDialog LDialog(aParent, aRequest.Title);
+    LDialog.setAcceptMode(QFileDialog::AcceptOpen);
+    LDialog.setFileMode(QFileDialog::ExistingFile);
+    LDialog.setNameFilters({aRequest.Filter, QStringLiteral("Todos os arquivos (*)")});
+    LDialog.setDirectory(aRequest.Directory);
+    if (LDialog.exec() != QDialog::Accepted || LDialog.selectedFiles().isEmpty()) return false;
+    *aFileName = QFileInfo(LDialog.selectedFiles().first()).absoluteFilePath();
+    return true;
+  }
 };
 
 std::shared_ptr<IDialogs>& Installed() {

@@ -17,6 +17,13 @@ struct TSaveFileRequest {
   QString ProposedFile;    // full path proposed to the operator
 };
 
+// What an open dialog is asked to offer.
+struct TOpenFileRequest {
+  QString Title;
+  QString Filter;     // e.g. "Script SQL (*.sql)"
+  QString Directory;  // starting folder
+};
+
 class IDialogs {
 public:
   virtual ~IDialogs() = default;
@@ -26,6 +33,12 @@ public:
   virtual void Error(QWidget* aParent, const QString& aText) = 0;
   // Save dialog; false when cancelled. Confirms before replacing an existing file.
   virtual bool SaveFile(QWidget* aParent, const TSaveFileRequest& aRequest, QString* aFileName) = 0;
+  // Open dialog for an existing file; false when cancelled. Answers that install no chooser
+  // cancel, so that nothing blocks.
+  virtual bool OpenFile(QWidget* aParent, const TOpenFileRequest& aRequest, QString* aFileName) {
+    (void)aParent, (void)aRequest, (void)aFileName;
+    return false;
+  }
 };
 
 class TDialogs {

@@ -3,6 +3,8 @@
 #include "Corvane.Connection.h"
 #include "Corvane.Dialogs.h"
 #include "Corvane.ListaTabelasView.h"
+#include "Corvane.ReplayTask.h"
+#include "Corvane.ReproduzirView.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -148,6 +150,33 @@ TCorvaneView::TCorvaneView(QWidget* aParent) : TFramedView(QStringLiteral("Corva
   btnCancelar->setGeometry(8, 578, 187, 34);
   btnCancelar->hide();
 
+  // Under the log while an export runs; hidden otherwise, when the log fills its frame.
+  pgbExportacao = new QProgressBar(pnlLogIndex);
+  pgbExportacao->setObjectName(QStringLiteral("pgbExportacao"));
+  pgbExportacao->setTextVisible(true);
+  pgbExportacao->setAlignment(Qt::AlignCenter);
+  pgbExportacao->hide();
+  LLogLayout->AddAligned(pgbExportacao, TAlign::alBottom, 20, QMargins(1, 0, 1, 1));
+
+  // Right of the title: which database the exports read, and the replay window.
+  auto LTitleLayout = static_cast<TAlignLayout*>(pnlTitulo->layout());
+  const QSize LDesignTitle(898, 25);
+  lblOrigem = new TLabel(QStringLiteral("lblOrigem"), QString(), pnlTitulo);
+  lblOrigem->setFont(CorvaneFont(13));
+  QPalette LOrigemPalette = lblOrigem->palette();
+  LOrigemPalette.setColor(QPalette::WindowText, Qt::white);
+  lblOrigem->setPalette(LOrigemPalette);
+  lblOrigem->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  LTitleLayout->AddAnchored(lblOrigem, QRect(330, 2, 380, 21), akRight | akTop, LDesignTitle);
+  btnReproduzir = NewButton(QStringLiteral("btnReproduzir"), QStringLiteral("Reproduzir script..."), pnlTitulo);
+  btnReproduzir->setFont(CorvaneFont(13));
+  LTitleLayout->AddAnchored(btnReproduzir, QRect(716, 2, 130, 21), akRight | akTop, LDesignTitle);
+  connect(lblOrigem, &TLabel::MouseDown, this, &TFramedView::pnlTituloMouseDown);
+
+  FLogTimer.setSingleShot(true);
+  FLogTimer.setInterval(100);
+  connect(&FLogTimer, &QTimer::timeout, this, [this] { FlushLog(); });
+
   setTabOrder(edtNFSID, mmoLog);
   setTabOrder(mmoLog, edtNotaNum);
 
@@ -159,6 +188,7 @@ TCorvaneView::TCorvaneView(QWidget* aParent) : TFramedView(QStringLiteral("Corva
   LBind(btnListaTabelas, &TCorvaneView::btnListaTabelasClick);
   LBind(btnCancelar, &TCorvaneView::btnCancelarClick);
   LBind(btnGerarDocumento, &TCorvaneView::btnGerarDocumentoClick);
+  LBind(btnReproduzir, &TCorvaneView::btnReproduzirClick);
   connect(cbxDocumento, &QComboBox::currentIndexChanged, this, [this]() { cbxDocumentoChange(); });
 }
 
@@ -169,6 +199,20 @@ void TCorvaneView::FormShow() {
   mmoLog->setMaximumBlockCount(0);
   lblTitulo->setText(QStringLiteral("Corvane - Versão 1.01 - 14/10/2026"));
   CarregarDocumentos();
+  MostrarOrigem();
+}
+
+void TCorvaneView::MostrarOrigem() {
+  QString LText;
+  try {
+    // Read apart from the settings object, which is read at the first export.
+    LText = DatabaseShown(TSliceConnection::ParametersOf(TSliceConnection::ConfigFile()));
+  } catch (...) {
+    // The settings' own message comes with the first export; here only the fact.
+    LText = QStringLiteral("não configurado");
+  }
+  lblOrigem->setText(QStringLiteral("Origem: ") + LText);
+  lblOrigem->setToolTip(lblOrigem->text());
 }
 
 void TCorvaneView::CarregarDocumentos() {
@@ -233,10 +277,46 @@ void TCorvaneView::SetExporting(bool aValue) {
   cbxDocumento->setEnabled(!aValue);
   for (QLineEdit* LEdit : std::as_const(edtChaves)) LEdit->setEnabled(!aValue);
   btnGerarDocumento->setEnabled(!aValue && !edtChaves.isEmpty());
+  btnReproduzir->setEnabled(!aValue);
   if (!aValue) FCancelling = false;
+  FExportedRows = 0;
+  pgbExportacao->setRange(0, 0);  // busy: the number of rows is known only at the end
+  pgbExportacao->setFormat(QString());
+  pgbExportacao->setVisible(aValue);
+  pnlLogIndex->layout()->setGeometry(pnlLogIndex->rect());
+}
+
+void TCorvaneView::LogProgress(const QString& aMessage) {
+  // The rows exported so far, from the exporter's "Registro N: ..." lines.
+  static const QString LPrefix = QStringLiteral("Registro ");
+  if (aMessage.startsWith(LPrefix)) {
+    const qsizetype LColon = aMessage.indexOf(u':', LPrefix.size());
+    bool LOk = false;
+    const qint64 LRow = LColon > 0 ? QStringView(aMessage).mid(LPrefix.size(), LColon - LPrefix.size()).toLongLong(&LOk) : 0;
+    if (LOk) FExportedRows = LRow;
+  }
+  FPendingLog << QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" - ") + aMessage;
+  if (!FLogTimer.isActive()) FLogTimer.start();
+}
+
+void TCorvaneView::FlushLog() {
+  FLogTimer.stop();
+  if (FExporting && FExportedRows > 0)
+    pgbExportacao->setFormat(QString::number(FExportedRows) + QStringLiteral(" registros exportados"));
+  if (FPendingLog.isEmpty()) return;
+  // One insertion of the joined lines costs one layout pass instead of one per line.
+  mmoLog->setUpdatesEnabled(false);
+  mmoLog->appendPlainText(FPendingLog.join(u'\n'));
+  FPendingLog.clear();
+  QTextCursor LCursor = mmoLog->textCursor();
+  LCursor.movePosition(QTextCursor::End);
+  mmoLog->setTextCursor(LCursor);
+  mmoLog->setUpdatesEnabled(true);
+  mmoLog->ensureCursorVisible();
 }
 
 void TCorvaneView::Log(const QString& aMessage) {
+  FlushLog();  // the lines that came before stay before
   mmoLog->appendPlainText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" - ") + aMessage);
   QTextCursor LCursor = mmoLog->textCursor();
   LCursor.movePosition(QTextCursor::End);
@@ -245,6 +325,7 @@ void TCorvaneView::Log(const QString& aMessage) {
 }
 
 void TCorvaneView::ExportFinished(const QString& aFileName, const QString& aErrorMessage) {
+  FlushLog();
   const bool LStopped = FCancelling && aErrorMessage == CExportStopped;
   FExportTask.reset();
   SetExporting(false);
@@ -302,7 +383,7 @@ void TCorvaneView::btnGerarScriptClick() {
           if (LSelf) LSelf->ExportFinished(aFileName, aErrorMessage);
         },
         [LSelf](const QString& aMessage) {
-          if (LSelf) LSelf->Log(aMessage);
+          if (LSelf) LSelf->LogProgress(aMessage);
         });
   });
 }
@@ -328,7 +409,7 @@ void TCorvaneView::btnGerarNotaFiscalScriptClick() {
           if (LSelf) LSelf->ExportFinished(aFileName, aErrorMessage);
         },
         [LSelf](const QString& aMessage) {
-          if (LSelf) LSelf->Log(aMessage);
+          if (LSelf) LSelf->LogProgress(aMessage);
         });
   });
 }
@@ -381,7 +462,7 @@ void TCorvaneView::btnGerarDocumentoClick() {
           if (LSelf) LSelf->ExportFinished(aFileName, aErrorMessage);
         },
         [LSelf](const QString& aMessage) {
-          if (LSelf) LSelf->Log(aMessage);
+          if (LSelf) LSelf->LogProgress(aMessage);
         });
   });
 }
@@ -392,6 +473,13 @@ void TCorvaneView::btnListaTabelasClick() {
   auto LView = std::make_unique<TListaTabelasView>(this);
   LView->SetPosition(TPosition::poOwnerFormCenter);
   LView->ListarTabelas();
+  LView->ShowModal();
+}
+
+void TCorvaneView::btnReproduzirClick() {
+  if (FExporting) return;
+  auto LView = std::make_unique<TReproduzirView>(this);
+  LView->SetPosition(TPosition::poOwnerFormCenter);
   LView->ShowModal();
 }
 

@@ -6,10 +6,13 @@
 #include "Corvane.WindowFrame.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTimer>
 
 namespace Corvane {
 
@@ -57,6 +60,15 @@ public:
   QScrollArea* pnlChaves;
   QList<QLineEdit*> edtChaves;
   QPushButton* btnGerarDocumento;
+  // Beside the log, under it, while an export runs: busy, with the rows exported so far.
+  QProgressBar* pgbExportacao;
+  // In the title bar: the source database as host and path, never its credentials.
+  TLabel* lblOrigem;
+  // Opens the replay window.
+  QPushButton* btnReproduzir;
+  void btnReproduzirClick();
+  // Reads the settings again and shows the source database.
+  void MostrarOrigem();
 
 protected:
   void FormShow() override;
@@ -65,6 +77,10 @@ protected:
 private:
   void SetExporting(bool aValue);
   void Log(const QString& aMessage);
+  // A progress line of the running export: stamped now, shown with the next flush.
+  void LogProgress(const QString& aMessage);
+  // Appends the lines waiting since the last flush as one block.
+  void FlushLog();
   void ExportFinished(const QString& aFileName, const QString& aErrorMessage);
   // Save dialog for a script named aBaseName + ".sql" in the executable's folder; false when
   // cancelled.
@@ -78,6 +94,11 @@ private:
   bool FExporting = false;
   bool FCancelling = false;  // Cancelar was clicked during the current export
   TSliceExportHandle FExportTask;
+  // A large export reports many lines a second: they are appended in blocks, a few times a
+  // second, so that the log keeps up with the export.
+  QStringList FPendingLog;
+  QTimer FLogTimer;
+  qint64 FExportedRows = 0;
 };
 
 // The module's main window, set by the program body.

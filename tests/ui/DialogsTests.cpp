@@ -102,4 +102,18 @@ TEST_F(TSaveDialogTest, RefusesAFolderThatDoesNotExist) {
   EXPECT_TRUE(LFile.isEmpty());
 }
 
+TEST_F(TSaveDialogTest, QtsOwnTextsSpeakBrazilianPortuguese) {
+  // The set-up installs Qt's translations; the program loads them at start.
+  ASSERT_TRUE(static_cast<TCorvaneApplication*>(qApp)->Translated());
+  QString LButtons;
+  WhenModal<QFileDialog>([&](QFileDialog* aDialog) {
+    for (QPushButton* LButton : aDialog->findChildren<QPushButton*>()) LButtons += LButton->text() + "|";
+    aDialog->reject();
+  });
+  QString LFile;
+  EXPECT_FALSE(TDialogs::Current().SaveFile(nullptr, FRequest, &LFile));
+  EXPECT_TRUE(LButtons.contains("Cancelar")) << LButtons.toStdString();
+  EXPECT_FALSE(LButtons.contains("Cancel|")) << LButtons.toStdString();
+}
+
 int main(int argc, char** argv) { return RunUiTests(argc, argv); }

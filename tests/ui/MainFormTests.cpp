@@ -575,3 +575,60 @@ TEST_F(TMainFormDatabaseTest, OtherDocumentsPanelListsTheFileAndExportsTheChosen
   const QByteArray LScript = ReadFileBytes(LFile);
   EXPECT_EQ(LScript.count("UPDATE OR INSERT INTO \"PEDPRO\""), 3);
 }
+
+TEST_F(TMainFormDatabaseTest, LargeExportLogKeepsEveryLineInOrderAndEndsWithTheRun) {
+  // Twenty thousand rows: the lines arrive far faster than one repaint each.
+  const TTestDatabase LLarge("mainform-large-log", QString(NFSeSchema()) + R"SQL(
+COMMIT;
+SET TERM ^ ;
+EXECUTE BLOCK AS
+  DECLARE I INTEGER = 3;
+BEGIN
+  WHILE (I < 20000) DO
+  BEGIN
+    INSERT INTO NFSPRO VALUES (42, :I, 'Item ' || :I);
+    I = I + 1;
+  END
+END^
+SET TERM ; ^
+COMMIT;
+)SQL");
+  WriteConfig(LLarge.Path());
+  TSliceConnection::Release();
+  FView->MostrarOrigem();
+  EXPECT_EQ(FView->lblOrigem->text(), "Origem: localhost:" + LLarge.Path());
+  QTemporaryDir LFolder;
+  const QString LFile = LFolder.filePath("NFSe_42.sql");
+  FDialogs->CancelSave = false;
+  FDialogs->SaveAnswer = LFile;
+  FView->edtNFSID->setText("42");
+  FView->btnGerarScript->click();
+  EXPECT_TRUE(FView->pgbExportacao->isVisible());
+  EXPECT_EQ(FView->mmoLog->geometry().height(), 665 - 21);  // the bar is under the log, not over it
+  // Controls idle again means the log is complete: nothing may arrive afterwards.
+  ASSERT_TRUE(WaitFor([this] { return !FView->Exporting(); }));
+  const QStringList LMessages = LogMessages();
+  QCoreApplication::processEvents();
+  WaitFor([] { return false; }, 300);
+  EXPECT_EQ(LogMessages(), LMessages);
+  EXPECT_FALSE(FView->pgbExportacao->isVisible());
+  EXPECT_EQ(FView->mmoLog->geometry(), QRect(1, 1, 692, 665));
+
+  ASSERT_GE(LMessages.size(), 6);
+  EXPECT_EQ(LMessages.mid(0, 3), (QStringList{"Iniciando NFSe 42. Aguarde...", "Conectando ao banco de origem...",
+                                              "Conexao estabelecida. Gerando script..."}));
+  // Every row once, numbered without a gap, in the order reported.
+  int LNext = 1, LTotal = -1;
+  for (const QString& LMessage : LMessages) {
+    if (LMessage.startsWith("Registro ")) {
+      EXPECT_TRUE(LMessage.startsWith("Registro " + QString::number(LNext) + ": ")) << LMessage.toStdString();
+      ++LNext;
+    } else if (LMessage.startsWith("Total de registros exportados: ")) {
+      LTotal = LMessage.section(": ", 1).toInt();
+    }
+  }
+  EXPECT_EQ(LNext - 1, LTotal);
+  EXPECT_GE(LTotal, 20000);
+  EXPECT_EQ(LMessages.at(LMessages.size() - 2), "Gravando arquivo SQL...");
+  EXPECT_EQ(LMessages.last(), "Script gerado em: " + LFile);
+}
