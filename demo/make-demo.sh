@@ -45,6 +45,7 @@ write_config() {
   mkdir -p "$1"
   write_settings "$1/config.ini" "$DEMO_DB" demo/make-demo.sh
   cp "$HERE/documentos.ini" "$1/documentos.ini"
+  cp "$HERE/mascaramento.ini" "$1/mascaramento.ini"
 }
 for LFolder in "$BUILD_DIR" "$BUILD_DIR/cli" "$BUILD_DIR/ui"; do write_config "$LFolder"; done
 log "config.ini and documentos.ini written to $BUILD_DIR, $BUILD_DIR/cli and $BUILD_DIR/ui"
