@@ -5,6 +5,7 @@
 #include "Corvane.ExportTask.h"
 #include "Corvane.WindowFrame.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -57,6 +58,8 @@ public:
   QScrollArea* pnlChaves;
   QList<QLineEdit*> edtChaves;
   QPushButton* btnGerarDocumento;
+  // Masks personal data by mascaramento.ini beside the executable, in every export.
+  QCheckBox* chkMascarar;
 
 protected:
   void FormShow() override;
@@ -73,6 +76,9 @@ private:
   void StartExport(const std::function<TSliceExportHandle(const QString& aParameters)>& aStart);
 
   void cbxDocumentoChange();
+  // The rules of mascaramento.ini when the check box is ticked (else empty); false, with the
+  // reason in the log, when they cannot be read.
+  bool RegrasDeMascaramento(TMaskRulesPtr* aRules);
 
   QList<TDocument> FDocuments;
   bool FExporting = false;
