@@ -206,7 +206,8 @@ QString FreeText(TDraw& aDraw, int aLength) {
     if (!LText.isEmpty()) LText += u' ';
     LText += Pick(CWords, aDraw.Next());
   }
-  LText = LText.left(aLength).trimmed();
+  LText = LText.left(aLength);
+  if (LText.endsWith(u' ')) LText.back() = u'.';  // the length stays the source's
   if (!LText.isEmpty()) LText[0] = LText[0].toUpper();
   return LText;
 }

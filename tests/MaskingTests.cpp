@@ -260,8 +260,9 @@ TEST_F(TMaskedExport, RuleSetsThatWouldBreakKeysOrColumnsAreRefusedBeforeAnyRow)
     for (const QString& LMessage : LProgress) EXPECT_FALSE(LMessage.startsWith("Registro ")) << LMessage.toStdString();
   };
   // One side of a foreign key masked, the other not; both masked with different kinds.
-  LRefused("NOTAFI.NOTANUM=texto\n", {"NOTAPRO.NOTANUM", "NOTAFI.NOTANUM", "sem mascaramento"});
-  LRefused("*.NOTANUM=telefone\nNOTA_ITEM.NOTANUM=texto\n", {"NOTA_ITEM.NOTANUM", "NOTAFI.NOTANUM", "texto", "telefone"});
+  LRefused("BANCO.BANCOD=texto\n", {"FORMA_PAGAMENTO.BANCOD e BANCO.BANCOD", "sem mascaramento e texto"});
+  LRefused("BANCO.BANCOD=texto\nFORMA_PAGAMENTO.BANCOD=telefone\n",
+           {"FORMA_PAGAMENTO.BANCOD e BANCO.BANCOD", "(telefone e texto)"});
   LRefused("CLIENTE.APELIDO=nome\n", {"CLIENTE.APELIDO", "inexistente"});
   LRefused("CLIENTE.NOME=nulo\n", {"CLIENTE.NOME", "NULL"});
   LRefused("CLIENTE.CLICOD=cpf\n", {"CLIENTE.CLICOD", "texto"});
