@@ -1,11 +1,13 @@
 // Masking of personal data: the generators on their own, and masked exports of the demo ERP
 // replayed by isql into an empty database with every foreign key enforced.
+#include "Corvane.Documents.h"
 #include "Corvane.Errors.h"
 #include "Corvane.Masking.h"
 #include "Corvane.Scenario.NFSe.h"
 #include "Corvane.Scenario.NotaFiscal.h"
 #include "TestDatabase.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -267,6 +269,32 @@ TEST_F(TMaskedExport, RuleSetsThatWouldBreakKeysOrColumnsAreRefusedBeforeAnyRow)
   LRefused("CLIENTE.NOME=nulo\n", {"CLIENTE.NOME", "NULL"});
   LRefused("CLIENTE.CLICOD=cpf\n", {"CLIENTE.CLICOD", "texto"});
   LRefused("CLIENTE.CEP=email\n", {"CLIENTE.CEP", "curta"});
+}
+
+// A document of the documents file turns masking on with its rules file, found beside it.
+TEST_F(TMaskedExport, ADocumentOfTheFileExportsMaskedByItsRules) {
+  QTemporaryDir LFolder;
+  QDir().mkpath(LFolder.filePath("regras"));
+  WriteFileBytes(LFolder.filePath("regras/lgpd.ini"), "[Mascaramento]\nCLIENTE.CPF_CNPJ=cpf_cnpj\nChave=k\n");
+  WriteFileBytes(LFolder.filePath("documentos.ini"),
+                 "[Cliente]\nTabela=CLIENTE\nChave=CLICOD\nMascaramento=regras/lgpd.ini\n"
+                 "[Aberto]\nTabela=CLIENTE\nChave=CLICOD\n");
+  const TDocumentRegistry LRegistry = TDocumentRegistry::Load(LFolder.filePath("documentos.ini"));
+  auto LConnection = GSource->Connect("WIN1252");
+  ISliceExporterPtr LExporter = LRegistry.Find("Cliente")->Configure(LConnection.get());
+  const QString LScript = LExporter->Key("CLICOD", TValue::Integer(101))->Generate();
+  EXPECT_TRUE(LScript.contains("regras/lgpd.ini com a chave da equipe.")) << LScript.left(400).toStdString();
+  EXPECT_FALSE(LScript.contains(QByteArray("12345678909").toHex().toUpper()));
+  const QString LPlain = LRegistry.Find("Aberto")->Configure(LConnection.get())->Key("CLICOD", TValue::Integer(101))->Generate();
+  EXPECT_TRUE(LPlain.contains(QByteArray("12345678909").toHex().toUpper()));
+  // The key is listed among those the file knows.
+  WriteFileBytes(LFolder.filePath("outro.ini"), "[X]\nTabela=CLIENTE\nChave=CLICOD\nMascara=a.ini\n");
+  try {
+    TDocumentRegistry::Load(LFolder.filePath("outro.ini"));
+    ADD_FAILURE() << "unknown key accepted";
+  } catch (const TCorvaneError& aError) {
+    EXPECT_TRUE(aError.Message().contains("Mascaramento)")) << aError.Message().toStdString();
+  }
 }
 
 // Two keys that mask to one value would merge two rows on replay: the export fails instead.
