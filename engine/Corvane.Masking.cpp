@@ -396,7 +396,7 @@ TMasker::TMasker(const TMaskRulesPtr& aRules, TDbConnection& aConnection, const 
   }
   const QString LFile = " (regras em " + FRules->FileName() + ")";
 
-  // Every column of the user's tables with what it can hold.
+  // Every column of the user's tables (views are never exported) with what it can hold.
   const auto LColumns = ReadRows(
       aConnection,
       QStringLiteral("SELECT RF.RDB$RELATION_NAME, RF.RDB$FIELD_NAME, F.RDB$FIELD_TYPE, F.RDB$FIELD_SUB_TYPE, "
@@ -404,7 +404,7 @@ TMasker::TMasker(const TMaskRulesPtr& aRules, TDbConnection& aConnection, const 
                      "COALESCE(RF.RDB$NULL_FLAG, F.RDB$NULL_FLAG, 0), F.RDB$COMPUTED_BLR IS NOT NULL "
                      "FROM RDB$RELATION_FIELDS RF JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
                      "JOIN RDB$RELATIONS R ON R.RDB$RELATION_NAME = RF.RDB$RELATION_NAME "
-                     "WHERE COALESCE(R.RDB$SYSTEM_FLAG, 0) = 0"));
+                     "WHERE COALESCE(R.RDB$SYSTEM_FLAG, 0) = 0 AND R.RDB$VIEW_BLR IS NULL"));
   // Columns of primary, unique and foreign keys.
   QSet<QString> LKeyColumns;
   for (const auto& LRow : ReadRows(aConnection, QStringLiteral(
