@@ -36,17 +36,17 @@ namespace {
 
 const char* const CUsage =
     "Uso:\n"
-    "  corvane-cli nfse NFSID -o FILE [--config FILE] [--quiet]\n"
-    "  corvane-cli nota NOTANUM -o FILE [--config FILE] [--quiet]\n"
+    "  corvane-cli nfse NFSID -o FILE [--mask FILE] [--config FILE] [--quiet]\n"
+    "  corvane-cli nota NOTANUM -o FILE [--mask FILE] [--config FILE] [--quiet]\n"
     "  corvane-cli tables [--config FILE]\n"
     "  corvane-cli export --table TABLE --key COLUMN=VALUE [--key COLUMN=VALUE]...\n"
     "                     [--related PARENT:CHILD:FK_COLUMNS:PARENT_COLUMNS[:FILTER]]...\n"
     "                     [--no-dependencies] [--defer-cycles] [--skip-arrays]\n"
-    "                     -o FILE [--config FILE] [--quiet]\n"
+    "                     -o FILE [--mask FILE] [--config FILE] [--quiet]\n"
     "  corvane-cli replay SCRIPT --config TARGET.ini [--dry-run] [--mirror] [--skip-missing-columns]\n"
     "                     [--related PARENT:CHILD:FK_COLUMNS:PARENT_COLUMNS[:FILTER]]... [--doc NAME] [--docs FILE] [--quiet]\n"
     "  corvane-cli docs [--docs FILE]\n"
-    "  corvane-cli doc NAME VALUE... -o FILE [--docs FILE] [--config FILE] [--quiet]\n"
+    "  corvane-cli doc NAME VALUE... -o FILE [--mask FILE] [--docs FILE] [--config FILE] [--quiet]\n"
     "  corvane-cli --help | --version\n"
     "\n"
     "  nfse     exporta a NFSe (NFSRES) de codigo interno NFSID\n"
@@ -61,6 +61,8 @@ const char* const CUsage =
     "  --defer-cycles  registros em ciclos de chaves estrangeiras sao gravados antes sem uma\n"
     "                  referencia anulavel do ciclo e completados depois\n"
     "  --skip-arrays   deixa campos ARRAY de fora do script\n"
+    "  --mask   mascara dados pessoais pelas regras do arquivo (secao [Mascaramento]); a chave\n"
+    "           vem de Chave= ou de CORVANE_CHAVE_MASCARA, senao e sorteada a cada exportacao\n"
     "  replay   reproduz um script do Corvane no banco de destino: confere a estrutura, mostra o que\n"
     "           cada registro muda, grava tudo numa transacao e confere o que foi gravado\n"
     "  --dry-run  faz tudo isso e desfaz a transacao: a previa do que o script faria\n"
@@ -173,6 +175,7 @@ struct TCommand {
   QList<TDocumentRelation> Related;
   QString Docs;  // the documents file, --docs
   QString Doc;   // the document of a replay, --doc
+  QString Mask;  // the masking rules file, --mask
   bool Dependencies = true;
   bool DeferCycles = false;
   bool SkipArrays = false;
@@ -250,6 +253,10 @@ TCommand ParseArguments(const QStringList& aArguments) {
       }
     } else if (LIsExport && LName == "--no-dependencies" && !LHasInline) {
       LCommand.Dependencies = false;
+    } else if (LName == "--mask" && (LIsExport || LCommand.Name == "nfse" || LCommand.Name == "nota" ||
+                                     LCommand.Name == "doc")) {
+      LSetOnce(LCommand.Mask, "--mask", LTakeValue(LIndex, LName, LInline, LHasInline));
+      if (LCommand.Mask.isEmpty()) throw TUsageError("--mask sem arquivo");
     } else if (LIsExport && LName == "--defer-cycles" && !LHasInline) {
       LCommand.DeferCycles = true;
     } else if (LIsExport && LName == "--skip-arrays" && !LHasInline) {
@@ -344,6 +351,8 @@ int RunExport(const TCommand& aCommand, const TSliceExporterFactory& aFactory) {
   };
   const QString LFileName = QFileInfo(aCommand.Output).absoluteFilePath();
   const QString LError = FailureOf([&] {
+    // The rules are read before connecting: a bad file fails at once.
+    const TMaskRulesPtr LMask = aCommand.Mask.isNull() ? TMaskRulesPtr() : TMaskRules::Load(aCommand.Mask);
     const QString LParameters = TSliceConnection::Instance().ExportParameters();
     LReport("Conectando ao banco de origem...");
     ISliceExporterPtr LExporter;
@@ -359,6 +368,7 @@ int RunExport(const TCommand& aCommand, const TSliceExporterFactory& aFactory) {
       GStop->Check(CExportStopped);
       LReport("Conexao estabelecida. Gerando script...");
       LExporter = aFactory(&LConnection);
+      if (LMask) LExporter->Masking(LMask);
       if (LProgress) LExporter->Progress(LProgress);
       LExporter->Cancellation(GStop);
       LExporter->SaveToFile(LFileName);

@@ -45,8 +45,9 @@ write_config() {
   mkdir -p "$1"
   write_settings "$1/config.ini" "$DEMO_DB" demo/make-demo.sh
   cp "$HERE/documentos.ini" "$1/documentos.ini"
+  cp "$HERE/mascaramento.ini" "$1/mascaramento.ini"
 }
 for LFolder in "$BUILD_DIR" "$BUILD_DIR/cli" "$BUILD_DIR/ui"; do write_config "$LFolder"; done
-log "config.ini and documentos.ini written to $BUILD_DIR, $BUILD_DIR/cli and $BUILD_DIR/ui"
+log "config.ini, documentos.ini and mascaramento.ini written to $BUILD_DIR, $BUILD_DIR/cli and $BUILD_DIR/ui"
 log "documents: NFSe (NFSID) 1001, 1002, 1003; Nota Fiscal (NOTANUM) 000123, 000124, 000125;"
 log "  Pedido (PEDNUM) 5001, 5002, 5003; ClienteEmAberto (CLICOD) 100, 103, 104"

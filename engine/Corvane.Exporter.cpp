@@ -167,6 +167,11 @@ ISliceExporterPtr TSliceExporter::UnlimitedChains(bool aEnabled) {
   return shared_from_this();
 }
 
+ISliceExporterPtr TSliceExporter::Masking(const TMaskRulesPtr& aRules) {
+  FMaskRules = aRules;
+  return shared_from_this();
+}
+
 ISliceExporterPtr TSliceExporter::Progress(const TSliceProgress& aCallback) {
   FProgress = aCallback;
   return shared_from_this();
@@ -277,10 +282,19 @@ QByteArray TSliceExporter::RunScript() {
   FCatalogue->BeginRun(FRunCache, FSkipArrays);
   FConnection->StartTransaction();
   LGuard.Started();
+  FMasker.reset();
+  if (FMaskRules) {
+    FMasker = std::make_unique<TMasker>(FMaskRules, *FConnection, FCharacterSet);
+    if (FMasker->RandomKey())
+      Report(QStringLiteral("Mascaramento com chave aleatoria: outra exportacao dara outros valores."));
+  }
 
   qsizetype LNotes = 0;
   for (const QLatin1StringView LLine : ScriptFormat::CHeader) {
-    if (LLine == ScriptFormat::CHeader[ScriptFormat::CNotesAt]) LNotes = FScript.size();
+    if (LLine == ScriptFormat::CHeader[ScriptFormat::CNotesAt]) {
+      LNotes = FScript.size();
+      if (FMasker) AppendLine(FScript, ScriptFormat::CCommentStart + CommentText(FMasker->Note()));
+    }
     AppendLine(FScript, LLine);
   }
   {
@@ -473,11 +487,15 @@ constexpr int CTagIdentity = 0;
 constexpr int CTagDescription = 1;
 constexpr int CTagParents = 2;
 
-QString TSliceExporter::Describe(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) {
+QString TSliceExporter::Describe(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const {
   QString LResult = CommentText(aTable) + QLatin1String(" | ");
   for (qsizetype I = 0; I < aKey.size(); ++I) {
     if (I > 0) LResult += QLatin1String(", ");
-    LResult += CommentText(aKey[I]) + QLatin1Char('=') + CommentText(aRow.FieldByName(aKey[I]).TextForm());
+    const TDbField& LField = aRow.FieldByName(aKey[I]);
+    // A masked key shows its masked value: the comments carry no real value either.
+    const TMasker::TColumn* LMask = FMasker ? FMasker->Find(aTable, LField.Name()) : nullptr;
+    LResult += CommentText(aKey[I]) + QLatin1Char('=') +
+               CommentText(LMask ? FMasker->Masked(*LMask, LField.Value()).TextForm() : LField.TextForm());
   }
   return LResult;
 }
@@ -652,6 +670,8 @@ void TSliceExporter::WriteRow(const TWriteItem& aItem) {
     if (I > 0) LLines += QLatin1String(", ");
     if (!aItem.Nulls.isEmpty() && aItem.Nulls.contains(LField.Name()))
       LLines += QLatin1String("NULL");
+    else if (const TMasker::TColumn* LMask = FMasker ? FMasker->Find(LTable, LField.Name()) : nullptr)
+      FLiterals->AppendLiteral(LLines, FMasker->MaskForScript(*LMask, LField.Value()), LField.Name());
     else
       FLiterals->AppendLiteral(LLines, LField.Value(), LField.Name());
   }

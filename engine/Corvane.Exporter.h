@@ -3,6 +3,7 @@
 // relations, it walks the rows of one document and writes the slice script.
 #include "Corvane.Catalogue.h"
 #include "Corvane.Database.h"
+#include "Corvane.Masking.h"
 #include "Corvane.Values.h"
 
 #include <QHash>
@@ -52,6 +53,9 @@ public:
   // Chains of rows referencing rows (a tree, a linked list) of any length. Off: a chain of
   // more than 128 rows fails the run.
   virtual ISliceExporterPtr UnlimitedChains(bool aEnabled) = 0;
+  // Personal data masked by these rules where values become literals (and in the key values
+  // of the comments); the header names the rules file. Empty (the default): no masking.
+  virtual ISliceExporterPtr Masking(const TMaskRulesPtr& aRules) = 0;
 };
 
 // Splits a comma list of column names: blanks (codes 1..32) around and between items,
@@ -99,6 +103,7 @@ public:
   ISliceExporterPtr Cancellation(const TCancellationPtr& aCancellation) override;
   ISliceExporterPtr Booleans(bool aEnabled) override;
   ISliceExporterPtr UnlimitedChains(bool aEnabled) override;
+  ISliceExporterPtr Masking(const TMaskRulesPtr& aRules) override;
 
   // A row's identity while it is built: on the stack, one allocation when done.
   using TIdentityText = QVarLengthArray<char16_t, 128>;
@@ -171,7 +176,7 @@ private:
   void Emit(TWriteItem&& aItem);
   void Write(const TWriteItem& aItem);
   void WriteRow(const TWriteItem& aItem);
-  static QString Describe(const QString& aTable, const QStringList& aKey, const TDbRow& aRow);
+  QString Describe(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const;
   void CheckRelationTree() const;
   void VisitRows(const QString& aTable, TRowBatch aRows, const QString& aOrigin);
   TRowBatch RelationRows(const TChild& aChild, const TDbRow& aRow);
@@ -206,6 +211,8 @@ private:
   bool FSkipArrays = false;
   TCancellationPtr FCancellation;
   bool FUnlimitedChains = false;
+  TMaskRulesPtr FMaskRules;
+  std::unique_ptr<TMasker> FMasker;  // the run's, when masking
   QList<TChainFrame> FChain;     // the chain of rows being written, innermost last
   QHash<QString, qsizetype> FInChain;  // their identities and places in FChain
   QSet<QString> FRelationsWalked;  // rows whose relations were walked

@@ -19,6 +19,10 @@ inline constexpr QLatin1StringView CCycleNote(
     "-- Registros em ciclos de chaves estrangeiras sao gravados antes sem uma referencia e completados adiante "
     "(\"Completa referencia adiada\").");
 
+// The note of a masked script, after the cycle note: this text, then the rules file and
+// whether the key was the team's or one drawn for the export.
+inline constexpr QLatin1StringView CMaskNoteStart("-- Dados pessoais mascarados pelas regras de ");
+
 // The next to last line: this text, then the number of statements in decimal.
 inline constexpr QLatin1StringView CCountPrefix("-- Registros exportados: ");
 inline constexpr QLatin1StringView CCommit("COMMIT;");

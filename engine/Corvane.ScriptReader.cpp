@@ -551,6 +551,7 @@ TSliceScript TSliceScript::Read(const QByteArray& aBytes) {
       LScript.FDefersCycles = true;
       ++LLine;
     }
+    if (LHeader == CHeader[CNotesAt] && LLine < LLines.size() && LText(LLine).startsWith(CMaskNoteStart)) ++LLine;
     if (LLine >= LLines.size() || LText(LLine) != LHeader)
       Refuse(QStringLiteral("cabecalho ausente ou diferente"), int(LLine) + 1);
     ++LLine;

@@ -144,6 +144,7 @@ ISliceExporterPtr TDocument::Configure(TDbConnection* aConnection) const {
   if (SkipArrays) LExporter->SkipArrays(true);
   if (Booleans) LExporter->Booleans(true);
   if (UnlimitedChains) LExporter->UnlimitedChains(true);
+  if (!MaskRules.isEmpty()) LExporter->Masking(TMaskRules::Load(MaskRules));
   return LExporter;
 }
 
@@ -332,14 +333,20 @@ public:
         LOption = &LDocument.Booleans;
       else if (LKey.compare(QLatin1String("ProfundidadeIlimitada"), Qt::CaseInsensitive) == 0)
         LOption = &LDocument.UnlimitedChains;
-      else if (LKey.compare(QLatin1String("Titulo"), Qt::CaseInsensitive) == 0 ||
+      else if (LKey.compare(QLatin1String("Mascaramento"), Qt::CaseInsensitive) == 0) {
+        const QString LRules = LValue(LKey);
+        if (LRules.isEmpty()) Fail(aSection, LKey, QStringLiteral("informe o arquivo de regras de mascaramento."));
+        // Relative to the documents file, so that the pair travels together.
+        LDocument.MaskRules = QFileInfo(QFileInfo(FFile).absoluteDir(), LRules).absoluteFilePath();
+        continue;
+      } else if (LKey.compare(QLatin1String("Titulo"), Qt::CaseInsensitive) == 0 ||
                LKey.compare(QLatin1String("Tabela"), Qt::CaseInsensitive) == 0 ||
                LKey.compare(QLatin1String("Chave"), Qt::CaseInsensitive) == 0)
         continue;
       else
         Fail(aSection, LKey,
              QStringLiteral("chave desconhecida (conhecidas: Titulo, Tabela, Chave, Relacao1, Relacao2, ..., "
-                            "Dependencias, AdiarCiclos, IgnorarArrays, Booleanos, ProfundidadeIlimitada)."));
+                            "Dependencias, AdiarCiclos, IgnorarArrays, Booleanos, ProfundidadeIlimitada, Mascaramento)."));
       if (!ReadYesNo(aIni.ReadString(aSection, LKey), LOption))
         Fail(aSection, LKey, QStringLiteral("use Sim ou Nao."));
     }

@@ -57,6 +57,7 @@ struct TDocument {
   bool Booleans = false;
   bool UnlimitedChains = false;
   bool BuiltIn = false;
+  QString MaskRules;  // the masking rules file (Mascaramento=), absolute; empty: no masking
   QString Source;  // the file that defines it; empty for the built-in ones
 
   // An exporter configured for the document, without key values.

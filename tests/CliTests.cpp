@@ -171,6 +171,37 @@ TEST_F(TCliTest, FailedExportsReportErrorExitOneAndWriteNoFile) {
   EXPECT_EQ(ReadFileBytes(LFile), "anterior");
 }
 
+// --mask FILE on every export command; the rules are read before any connection.
+TEST_F(TCliTest, MaskTakesItsRulesFileOnEveryExportCommand) {
+  const QString LDemo = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../demo/";
+  const QString LRules = LDemo + "mascaramento.ini";
+  const QByteArray LRealCpf = QByteArray("11222333000181").toHex().toUpper();
+  const QList<QStringList> LCommands = {
+      {"nfse", "1001"},
+      {"nota", "000123"},
+      {"export", "--table", "CLIENTE", "--key", "CLICOD=100"},
+      {"doc", "ClienteEmAberto", "100", "--docs", LDemo + "documentos.ini"},
+  };
+  for (const QStringList& LCommand : LCommands) {
+    const QString LFile = Output(LCommand.first() + ".sql");
+    const TRun LRun = RunCli(LCommand + QStringList{"-o", LFile, "--mask", LRules, "--config", FConfig, "--quiet"});
+    ASSERT_EQ(LRun.ExitCode, 0) << LCommand.join(' ').toStdString() << ": " << LRun.Err.toStdString();
+    const QByteArray LScript = ReadFileBytes(LFile);
+    EXPECT_TRUE(LScript.contains("-- Dados pessoais mascarados pelas regras de " + LRules.toUtf8()))
+        << LCommand.join(' ').toStdString();
+    EXPECT_TRUE(LScript.contains("\"CLIENTE\""));
+    EXPECT_FALSE(LScript.contains(LRealCpf)) << LCommand.join(' ').toStdString();
+  }
+  const QString LFile = Output("sem-regras.sql");
+  const TRun LMissing =
+      RunCli({"nfse", "1001", "-o", LFile, "--mask", Output("nao-existe.ini"), "--config", FConfig, "--quiet"});
+  EXPECT_EQ(LMissing.ExitCode, 1);
+  EXPECT_TRUE(LMissing.Err.contains("ERRO: Arquivo de regras de mascaramento nao encontrado")) << LMissing.Err.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(LFile));
+  EXPECT_EQ(RunCli({"tables", "--mask", LRules, "--config", FConfig}).ExitCode, 2);
+  EXPECT_EQ(RunCli({"nfse", "1001", "-o", LFile, "--mask", LRules, "--mask", LRules, "--config", FConfig}).ExitCode, 2);
+}
+
 TEST_F(TCliTest, BadCommandLinesGiveUsageAndExitTwo) {
   const QString LFile = Output("uso.sql");
   const QList<QStringList> LBad = {

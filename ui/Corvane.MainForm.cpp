@@ -5,6 +5,8 @@
 #include "Corvane.ListaTabelasView.h"
 #include "Corvane.ReplayTask.h"
 #include "Corvane.ReproduzirView.h"
+#include "Corvane.Scenario.NFSe.h"
+#include "Corvane.Scenario.NotaFiscal.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -145,6 +147,14 @@ TCorvaneView::TCorvaneView(QWidget* aParent) : TFramedView(QStringLiteral("Corva
   btnGerarDocumento = NewButton(QStringLiteral("btnGerarDocumento"), QStringLiteral("Gerar Script"), pnlDocumento);
   btnGerarDocumento->setGeometry(8, 232, 167, 34);
 
+  // In the free space of the left column, which Cancelar takes over while an export runs.
+  chkMascarar = new QCheckBox(QStringLiteral("Mascarar dados pessoais"), pnlPrincipal);
+  chkMascarar->setObjectName(QStringLiteral("chkMascarar"));
+  chkMascarar->setToolTip(QStringLiteral("Substitui nomes, CPF/CNPJ, e-mails, telefones e endereços conforme "
+                                         "mascaramento.ini, ao lado do programa."));
+  chkMascarar->setFocusPolicy(Qt::StrongFocus);
+  chkMascarar->setGeometry(10, 583, 185, 24);
+
   // Beside the groups, only while an export runs.
   btnCancelar = NewButton(QStringLiteral("btnCancelar"), QStringLiteral("Cancelar"), pnlPrincipal);
   btnCancelar->setGeometry(8, 578, 187, 34);
@@ -275,6 +285,7 @@ void TCorvaneView::SetExporting(bool aValue) {
   btnCancelar->setVisible(aValue);
   btnCancelar->setEnabled(aValue);
   cbxDocumento->setEnabled(!aValue);
+  chkMascarar->setVisible(!aValue);
   for (QLineEdit* LEdit : std::as_const(edtChaves)) LEdit->setEnabled(!aValue);
   btnGerarDocumento->setEnabled(!aValue && !edtChaves.isEmpty());
   btnReproduzir->setEnabled(!aValue);
@@ -369,6 +380,8 @@ void TCorvaneView::btnGerarScriptClick() {
     return;
   }
   const QString LNumber = QString::number(LNFSID);
+  TMaskRulesPtr LMask;
+  if (!RegrasDeMascaramento(&LMask)) return;
   QString LFileName;
   if (!AskScriptFile(QStringLiteral("NFSe_") + LNumber, &LFileName)) return;
   Log(QStringLiteral("Iniciando NFSe ") + LNumber + QStringLiteral(". Aguarde..."));
@@ -376,15 +389,19 @@ void TCorvaneView::btnGerarScriptClick() {
   // The window outlives every run (it refuses to close meanwhile); the guard only keeps a
   // late call harmless should it be destroyed all the same.
   const QPointer<TCorvaneView> LSelf(this);
+  const TSliceExportCompleted LCompleted = [LSelf](const QString& aFileName, const QString& aErrorMessage) {
+    if (LSelf) LSelf->ExportFinished(aFileName, aErrorMessage);
+  };
+  const TSliceProgress LProgress = [LSelf](const QString& aMessage) {
+    if (LSelf) LSelf->LogProgress(aMessage);
+  };
   StartExport([&](const QString& aParameters) {
-    return TSliceExportTask::Run(
-        aParameters, LNFSID, LFileName,
-        [LSelf](const QString& aFileName, const QString& aErrorMessage) {
-          if (LSelf) LSelf->ExportFinished(aFileName, aErrorMessage);
-        },
-        [LSelf](const QString& aMessage) {
-          if (LSelf) LSelf->LogProgress(aMessage);
-        });
+    if (LMask)
+      return TSliceExportTask::RunScenario(
+          aParameters, LFileName,
+          [LNFSID, LMask](TDbConnection* aConnection) { return TNFSeSlice::New(aConnection, LNFSID)->Masking(LMask); },
+          LCompleted, LProgress);
+    return TSliceExportTask::Run(aParameters, LNFSID, LFileName, LCompleted, LProgress);
   });
 }
 
@@ -397,20 +414,28 @@ void TCorvaneView::btnGerarNotaFiscalScriptClick() {
     edtNotaNum->setFocus();
     return;
   }
+  TMaskRulesPtr LMask;
+  if (!RegrasDeMascaramento(&LMask)) return;
   QString LFileName;
   if (!AskScriptFile(QStringLiteral("NotaFiscal_") + FileNamePart(LNotaNum), &LFileName)) return;
   Log(QStringLiteral("Iniciando nota fiscal ") + LNotaNum + QStringLiteral(". Aguarde..."));
 
   const QPointer<TCorvaneView> LSelf(this);
+  const TSliceExportCompleted LCompleted = [LSelf](const QString& aFileName, const QString& aErrorMessage) {
+    if (LSelf) LSelf->ExportFinished(aFileName, aErrorMessage);
+  };
+  const TSliceProgress LProgress = [LSelf](const QString& aMessage) {
+    if (LSelf) LSelf->LogProgress(aMessage);
+  };
   StartExport([&](const QString& aParameters) {
-    return TSliceExportTask::RunNotaFiscal(
-        aParameters, LNotaNum, LFileName,
-        [LSelf](const QString& aFileName, const QString& aErrorMessage) {
-          if (LSelf) LSelf->ExportFinished(aFileName, aErrorMessage);
-        },
-        [LSelf](const QString& aMessage) {
-          if (LSelf) LSelf->LogProgress(aMessage);
-        });
+    if (LMask)
+      return TSliceExportTask::RunScenario(
+          aParameters, LFileName,
+          [LNotaNum, LMask](TDbConnection* aConnection) {
+            return TNotaFiscalSlice::New(aConnection, LNotaNum)->Masking(LMask);
+          },
+          LCompleted, LProgress);
+    return TSliceExportTask::RunNotaFiscal(aParameters, LNotaNum, LFileName, LCompleted, LProgress);
   });
 }
 
@@ -441,6 +466,8 @@ void TCorvaneView::btnGerarDocumentoClick() {
     LKeys.append({LDocument.Keys[I], LValue});
     LValues << LValue;
   }
+  TMaskRulesPtr LMask;
+  if (!RegrasDeMascaramento(&LMask)) return;
   QString LFileName;
   if (!AskScriptFile(LDocument.Name + QStringLiteral("_") + FileNamePart(LValues.join(QLatin1Char('_'))), &LFileName))
     return;
@@ -451,9 +478,10 @@ void TCorvaneView::btnGerarDocumentoClick() {
   StartExport([&](const QString& aParameters) {
     return TSliceExportTask::RunScenario(
         aParameters, LFileName,
-        [LDocument, LKeys](TDbConnection* aConnection) {
+        [LDocument, LKeys, LMask](TDbConnection* aConnection) {
           LDocument.CheckKeyIsUnique(*aConnection);
           ISliceExporterPtr LExporter = LDocument.Configure(aConnection);
+          if (LMask) LExporter->Masking(LMask);
           const QList<TValue> LTyped = KeyValuesOf(*aConnection, LDocument.Table, LKeys);
           for (qsizetype I = 0; I < LKeys.size(); ++I) LExporter->Key(LKeys[I].first, LTyped[I]);
           return LExporter;
@@ -465,6 +493,19 @@ void TCorvaneView::btnGerarDocumentoClick() {
           if (LSelf) LSelf->LogProgress(aMessage);
         });
   });
+}
+
+bool TCorvaneView::RegrasDeMascaramento(TMaskRulesPtr* aRules) {
+  aRules->reset();
+  if (!chkMascarar->isChecked()) return true;
+  try {
+    *aRules = TMaskRules::Load(QCoreApplication::applicationDirPath() + QStringLiteral("/mascaramento.ini"));
+    Log(QStringLiteral("Dados pessoais serão mascarados conforme ") + (*aRules)->FileName() + QStringLiteral("."));
+    return true;
+  } catch (...) {
+    Log(QStringLiteral("ERRO: ") + CurrentErrorMessage());
+    return false;
+  }
 }
 
 void TCorvaneView::btnListaTabelasClick() {

@@ -5,6 +5,7 @@
 #include "Corvane.ExportTask.h"
 #include "Corvane.WindowFrame.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -69,6 +70,8 @@ public:
   void btnReproduzirClick();
   // Reads the settings again and shows the source database.
   void MostrarOrigem();
+  // Masks personal data by mascaramento.ini beside the executable, in every export.
+  QCheckBox* chkMascarar;
 
 protected:
   void FormShow() override;
@@ -89,6 +92,9 @@ private:
   void StartExport(const std::function<TSliceExportHandle(const QString& aParameters)>& aStart);
 
   void cbxDocumentoChange();
+  // The rules of mascaramento.ini when the check box is ticked (else empty); false, with the
+  // reason in the log, when they cannot be read.
+  bool RegrasDeMascaramento(TMaskRulesPtr* aRules);
 
   QList<TDocument> FDocuments;
   bool FExporting = false;

@@ -80,6 +80,7 @@ public:
   }
   ISliceExporterPtr Booleans(bool aEnabled) override { return Self(FInner->Booleans(aEnabled)); }
   ISliceExporterPtr UnlimitedChains(bool aEnabled) override { return Self(FInner->UnlimitedChains(aEnabled)); }
+  ISliceExporterPtr Masking(const TMaskRulesPtr& aRules) override { return Self(FInner->Masking(aRules)); }
   ISliceExporterPtr Progress(const TSliceProgress& aCallback) override {
     FInner->Progress([LObserver = FObserver, aCallback](const QString& aMessage) {
       LObserver(aMessage);

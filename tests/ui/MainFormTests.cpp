@@ -408,6 +408,54 @@ TEST_F(TMainFormDatabaseTest, NFSeExportFromTheButtonToTheWrittenScript) {
   EXPECT_TRUE(FView->close());
 }
 
+// The check box sits in the free space of the left column, which Cancelar takes over while an
+// export runs; ticked, the export masks by mascaramento.ini beside the executable.
+TEST_F(TMainFormDatabaseTest, MaskCheckBoxExportsByTheRulesBesideTheProgram) {
+  const QRect LBox = FView->chkMascarar->geometry();
+  EXPECT_EQ(FView->chkMascarar->text(), "Mascarar dados pessoais");
+  EXPECT_TRUE(FView->chkMascarar->isVisible());
+  EXPECT_FALSE(FView->chkMascarar->isChecked());
+  for (QWidget* LOther : {static_cast<QWidget*>(FView->pnlNFSeIndex), static_cast<QWidget*>(FView->pnlNotaFiscalIndex),
+                          static_cast<QWidget*>(FView->pnlDocumentoIndex), static_cast<QWidget*>(FView->pnlLogIndex),
+                          static_cast<QWidget*>(FView->btnListaTabelas)})
+    EXPECT_FALSE(LBox.intersects(LOther->geometry())) << LOther->objectName().toStdString();
+  EXPECT_TRUE(FView->pnlPrincipal->rect().contains(LBox));
+
+  WriteConfig(FDatabase->Path());
+  const QString LRules = QDir(ExecutableFolder()).filePath("mascaramento.ini");
+  QFile::remove(LRules);
+  struct TRemove {
+    QString File;
+    ~TRemove() { QFile::remove(File); }
+  } LRemove{LRules};
+  QTemporaryDir LFolder;
+  const QString LFile = LFolder.filePath("NFSe_42.sql");
+  FDialogs->CancelSave = false;
+  FDialogs->SaveAnswer = LFile;
+  FView->edtNFSID->setText("42");
+  FView->chkMascarar->setChecked(true);
+  // Without the rules file nothing starts.
+  FView->btnGerarScript->click();
+  EXPECT_FALSE(FView->Exporting());
+  ASSERT_EQ(LogMessages().size(), 1);
+  EXPECT_TRUE(LogMessages().first().startsWith("ERRO: ")) << LogMessages().first().toStdString();
+  EXPECT_FALSE(QFileInfo::exists(LFile));
+
+  WriteFileBytes(LRules, "[Mascaramento]\r\nCLIENTE.NOME=nome\r\n");
+  FView->btnGerarScript->click();
+  EXPECT_FALSE(FView->chkMascarar->isVisible());
+  EXPECT_TRUE(FView->btnCancelar->isVisible());
+  ASSERT_TRUE(WaitFor([this] { return !FView->Exporting(); }));
+  EXPECT_TRUE(FView->chkMascarar->isVisible());
+  const QStringList LMessages = LogMessages();
+  EXPECT_EQ(LMessages.first(), "Dados pessoais serão mascarados conforme " + LRules + ".");
+  EXPECT_EQ(LMessages.last(), "Script gerado em: " + LFile) << LMessages.join("\n").toStdString();
+  const QByteArray LScript = ReadFileBytes(LFile);
+  EXPECT_TRUE(LScript.contains("-- Dados pessoais mascarados pelas regras de " + LRules.toUtf8()));
+  EXPECT_TRUE(LScript.contains("\"CLIENTE\""));
+  EXPECT_FALSE(LScript.contains(QByteArray("Padaria").toHex().toUpper()));
+}
+
 TEST_F(TMainFormDatabaseTest, PastedNotaNumWithBlanksExportsTheDocumentItNames) {
   const TTestDatabase LDemo("pasted-notanum", DemoSql(), "WIN1252");
   WriteConfig(LDemo.Path());
