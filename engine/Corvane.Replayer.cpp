@@ -139,7 +139,10 @@ TMet TReplayRun::Met(const std::vector<TPending>& aWindow) {
   std::map<int, std::vector<int>> LByShape;
   for (std::size_t I = 0; I < aWindow.size(); ++I) LByShape[aWindow[I].Shape].push_back(int(I));
   TMet LMet(aWindow.size());
-  for (const auto& [LShapeIndex, LRecords] : LByShape) {
+  for (const auto& LGroup : LByShape) {
+    // Named, not bound: the lambdas below capture them.
+    const int LShapeIndex = LGroup.first;
+    const std::vector<int>& LRecords = LGroup.second;
     const TShape& LShape = FShapes[std::size_t(LShapeIndex)];
     std::unique_ptr<TRowLookup>& LLookup = FLookups[std::size_t(LShapeIndex)];
     if (!LLookup)
