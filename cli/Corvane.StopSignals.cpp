@@ -1,5 +1,7 @@
 #include "Corvane.StopSignals.h"
 
+#include "Corvane.ScriptSink.h"
+
 #include <atomic>
 #include <csignal>
 #include <cstring>
@@ -54,6 +56,7 @@ void WatchStopSignals(const TCancellationPtr& aStop) {
         Say("Aguardando o fim da confirmacao da transacao...\n");
       } else {
         Say("Encerrado sem aguardar: o servidor desfaz a transacao em andamento.\n");
+        RemoveUnfinishedFiles();  // no half-written script stays behind
         ::_exit(128 + LFirst);
       }
     }

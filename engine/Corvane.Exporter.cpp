@@ -4,9 +4,8 @@
 #include "Corvane.Errors.h"
 #include "Corvane.Literals.h"
 #include "Corvane.ScriptFormat.h"
+#include "Corvane.ScriptSink.h"
 
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 #include <algorithm>
 #include <chrono>
@@ -225,15 +224,6 @@ void TSliceExporter::CheckRelationTree() const {
 // ---------------------------------------------------------------------------------------
 // One run: header, root rows with everything they lead to, footer.
 
-namespace {
-
-void AppendLine(QByteArray& aScript, const QString& aLine) {
-  aScript += aLine.toUtf8();
-  aScript += "\r\n";
-}
-
-}  // namespace
-
 template <typename TWork>
 auto TSliceExporter::Stoppable(TWork&& aWork) -> decltype(aWork()) {
   try {
@@ -247,16 +237,27 @@ auto TSliceExporter::Stoppable(TWork&& aWork) -> decltype(aWork()) {
 }
 
 QString TSliceExporter::Generate() {
-  return Stoppable([this]() { return QString::fromUtf8(RunScript()); });
+  return Stoppable([this]() {
+    CheckRun();
+    TScriptSink LSink;
+    RunScript(LSink);
+    return QString::fromUtf8(LSink.Take());
+  });
 }
 
-QByteArray TSliceExporter::RunScript() {
+void TSliceExporter::CheckRun() const {
   if (FTable.isEmpty() || FKeys.isEmpty()) throw TCorvaneError("Informe tabela e chave antes de gerar o script.");
   if (FConnection->InTransaction())
     throw TCorvaneError("Utilize uma conexao sem transacao ativa para exportar.");
   CheckRelationTree();
+}
 
-  FScript.clear();
+void TSliceExporter::RunScript(TScriptSink& aSink) {
+  struct TSinkSet {
+    TSliceExporter& FExporter;
+    ~TSinkSet() { FExporter.FSink = nullptr; }
+  } LSinkSet{*this};
+  FSink = &aSink;
   FVisited.clear();
   FInChain.clear();
   FChain.clear();
@@ -289,13 +290,12 @@ QByteArray TSliceExporter::RunScript() {
       Report(QStringLiteral("Mascaramento com chave aleatoria: outra exportacao dara outros valores."));
   }
 
-  qsizetype LNotes = 0;
   for (const QLatin1StringView LLine : ScriptFormat::CHeader) {
     if (LLine == ScriptFormat::CHeader[ScriptFormat::CNotesAt]) {
-      LNotes = FScript.size();
-      if (FMasker) AppendLine(FScript, ScriptFormat::CCommentStart + CommentText(FMasker->Note()));
+      aSink.Mark();
+      if (FMasker) aSink.AppendLine(QString(ScriptFormat::CCommentStart + CommentText(FMasker->Note())));
     }
-    AppendLine(FScript, LLine);
+    aSink.AppendLine(QString(LLine));
   }
   {
     TRowBatch LRoots;
@@ -316,12 +316,11 @@ QByteArray TSliceExporter::RunScript() {
              "; todos serao exportados.");
     Walk([this, &LRoots]() { VisitRows(FTable, std::move(LRoots), CRootOrigin); });
   }
-  if (FCompleted) FScript.insert(LNotes, QByteArray(ScriptFormat::CCycleNote.data(), ScriptFormat::CCycleNote.size()) + "\r\n");
-  AppendLine(FScript, ScriptFormat::CCountPrefix + QString::number(FCount));
-  AppendLine(FScript, ScriptFormat::CCommit);
+  if (FCompleted) aSink.InsertAtMark(QByteArray(ScriptFormat::CCycleNote.data(), ScriptFormat::CCycleNote.size()) + "\r\n");
+  aSink.AppendLine(QString(ScriptFormat::CCountPrefix + QString::number(FCount)));
+  aSink.AppendLine(QString(ScriptFormat::CCommit));
   Report("Total de registros exportados: " + QString::number(FCount));
   LGuard.Finish();
-  return std::exchange(FScript, QByteArray());  // nothing else reads the lines of a finished run
 }
 
 // ---------------------------------------------------------------------------------------
@@ -682,7 +681,7 @@ void TSliceExporter::WriteRow(const TWriteItem& aItem) {
     throw TCorvaneError("Registro de " + LTable + " excede o limite SQL de 65 KB desta versao. " +
                         "Um pacote com importacao parametrizada sera necessario para BLOBs grandes.");
   LLines += QLatin1String("\r\n");
-  FScript += LLines.toUtf8();
+  FSink->Append(LLines);
   ++FCount;
   FCompleted = FCompleted || aItem.Completion;
   if (FProgress)
@@ -764,44 +763,15 @@ void TSliceExporter::SaveToFile(const QString& aFileName) {
 }
 
 void TSliceExporter::SaveScript(const QString& aFileName) {
-  const QByteArray LScript = RunScript();
+  CheckRun();
+  // Rows go to a temporary file beside the target as they are written, which replaces the
+  // target only after every byte has been written and flushed: a failure leaves any old
+  // file intact. Only a run that may defer references can need a note in the header later.
+  TScriptSink LSink(aFileName, FDeferCycles);
+  RunScript(LSink);
   Report(QStringLiteral("Gravando arquivo SQL..."));
-  // The bytes go to a temporary file beside the target, which replaces the target only
-  // after every byte has been written and flushed: a failure leaves any old file intact.
-  QSaveFile LFile(aFileName);
-  LFile.setDirectWriteFallback(false);
-  // Unbuffered: a write that Qt buffered would fail only when commit() flushes it, and
-  // commit() does not notice that failure; it would replace the target with a truncated file.
-  if (!LFile.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-    // The temporary file is made in the target's folder: when the folder is there and the
-    // target could be replaced, it is the folder that refused.
-    const QFileInfo LTarget(aFileName);
-    const QString LFolder = LTarget.absolutePath();
-    if (QFileInfo(LFolder).isDir() && (!LTarget.exists() || LTarget.isWritable()))
-      throw TCorvaneError("Nao foi possivel criar o arquivo temporario na pasta " + LFolder + ": " + LFile.errorString());
-    throw TCorvaneError("Nao foi possivel criar o arquivo " + aFileName + ": " + LFile.errorString());
-  }
-  const auto LFail = [&LFile, &aFileName]() {
-    const QString LError = LFile.errorString();
-    LFile.cancelWriting();
-    throw TCorvaneError("Nao foi possivel gravar o arquivo " + aFileName + ": " + LError);
-  };
-  // A short write carries no reason; writing the rest again fails with the system's own
-  // (a full disk, a file size limit).
-  constexpr qsizetype CPiece = 1 << 20;
-  for (qsizetype LDone = 0; LDone < LScript.size();) {
-    const qint64 LWritten = LFile.write(LScript.constData() + LDone, qMin(CPiece, LScript.size() - LDone));
-    if (LWritten <= 0) LFail();
-    LDone += LWritten;
-  }
-  if (!LFile.flush()) LFail();
   // The last moment a stop can keep the file from appearing.
-  if (FCancellation && FCancellation->Requested()) {
-    LFile.cancelWriting();
-    CheckStop();
-  }
-  if (!LFile.commit())
-    throw TCorvaneError("Nao foi possivel gravar o arquivo " + aFileName + ": " + LFile.errorString());
+  LSink.Commit([this]() { CheckStop(); });
 }
 
 }  // namespace Corvane

@@ -63,6 +63,7 @@ public:
 QStringList ParseNameList(const QString& aList);
 
 class TSqlLiterals;
+class TScriptSink;
 
 class TSliceExporter final : public ISliceExporter,
                              public std::enable_shared_from_this<TSliceExporter> {
@@ -170,7 +171,8 @@ private:
   void CheckStop() const {
     if (FCancellation) FCancellation->Check(CExportStopped);
   }
-  QByteArray RunScript();
+  void CheckRun() const;
+  void RunScript(TScriptSink& aSink);
   void SaveScript(const QString& aFileName);
   void Walk(const std::function<void()>& aWalk);
   void Emit(TWriteItem&& aItem);
@@ -222,7 +224,7 @@ private:
   bool FCompleted = false;       // the writer wrote a completing statement
   QSet<QString> FArraysReported;
   QSet<QString> FVisited;
-  QByteArray FScript;  // the lines written so far in UTF-8, each ended by CR LF
+  TScriptSink* FSink = nullptr;  // where the run's lines go, set while it runs
   QString FRowLines;   // the lines of the row being written
   int FCount = 0;
   TSliceProgress FProgress;

@@ -6,6 +6,7 @@
 #include "ExportObservation.h"
 #include "TestDatabase.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -213,7 +214,13 @@ TEST_F(ExportOptionsTest, RowsInCyclesAndArrayTablesReplayIntoEmptyDatabasesAndE
     EXPECT_EQ(LMessages[0].filter("Campos ARRAY").join('\n'),
               QString(LDocument.Table) == "GRID" ? "Campos ARRAY deixados de fora em GRID: CELLS, MARKS." : "");
 
+    // Saved, the rows pass through a file of their own before the header that notes the
+    // cycles: the file still holds exactly the text.
     const QString LFile = LDir.filePath(QString(LDocument.Table) + ".sql");
+    auto LSaved = Configure(*LConnection, LDocument);
+    LSaved->DeferCycles(true)->SkipArrays(true)->SaveToFile(LFile);
+    EXPECT_EQ(QString::fromUtf8(ReadFileBytes(LFile)), LScript);
+    EXPECT_EQ(QDir(LDir.path()).entryList({"*.sql.*"}, QDir::Files | QDir::Hidden), QStringList{}) << "no temporary file left";
     WriteFileBytes(LFile, LScript.toUtf8());
     TTestDatabase LTarget(QString("options-") + LDocument.Table, QString(CTables) + CKeys);
     const TIsqlResult LReplay = LTarget.Replay(LFile);
