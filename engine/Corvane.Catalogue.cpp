@@ -195,6 +195,7 @@ namespace {
 
 constexpr int CBranches = 128;           // lookups per read-ahead query (Firebird allows 255 contexts)
 constexpr qsizetype CMaxSql = 60000;     // characters of a read-ahead query, below the 64 KB limit
+constexpr qsizetype CMaxRows = 2048;     // rows one read-ahead query may hold
 
 QString Condition(const TLookup& aLookup, const QString& aPrefix) {
   QString LCondition;
@@ -287,19 +288,32 @@ TRowBatch TSliceCatalogue::Lookup(const TLookup& aLookup, const QList<TValue>& a
       return LBatch;
     }
   }
-  TLease LQuery = Query("SELECT " + Columns(aLookup.Table) + " FROM " + TSqlLiterals::QuoteName(aLookup.Table) +
-                        " WHERE " + Condition(aLookup, aLookup.Prefix));
-  for (qsizetype I = 0; I < aValues.size(); ++I) LQuery->SetParam(aLookup.Prefix + QString::number(I), aValues[I]);
-  LQuery->Open();
-  try {
-    for (; !LQuery->Eof(); LQuery->Next()) {
-      LBatch.Rows.append(LQuery->CurrentRow());
-      if (aFirstOnly) break;
-    }
-  } catch (...) {
-    LBatch.Error = std::current_exception();
+  LBatch.Cursor = std::make_unique<TLease>(Query("SELECT " + Columns(aLookup.Table) + " FROM " +
+                                                 TSqlLiterals::QuoteName(aLookup.Table) + " WHERE " +
+                                                 Condition(aLookup, aLookup.Prefix)));
+  TDbQuery& LQuery = **LBatch.Cursor;
+  for (qsizetype I = 0; I < aValues.size(); ++I) LQuery.SetParam(aLookup.Prefix + QString::number(I), aValues[I]);
+  LQuery.Open();
+  if (aFirstOnly) {
+    LBatch.Fill(1);
+    LBatch.Cursor.reset();
   }
   return LBatch;
+}
+
+void TRowBatch::Fill(qsizetype aCount) {
+  if (!Cursor) return;
+  try {
+    TDbQuery& LQuery = **Cursor;
+    while (Rows.size() < aCount && !LQuery.Eof()) {
+      Rows.append(LQuery.CurrentRow());
+      LQuery.Next();
+    }
+    if (LQuery.Eof()) Cursor.reset();
+  } catch (...) {
+    Error = std::current_exception();
+    Cursor.reset();
+  }
 }
 
 QList<TDbRow> TSliceCatalogue::ReadAhead(const TLookup& aLookup, const QList<QList<TValue>>& aTuples,
@@ -351,13 +365,24 @@ QList<TDbRow> TSliceCatalogue::ReadAhead(const TLookup& aLookup, const QList<QLi
       LQuery->Open();
       QList<QList<TDbRow>> LGroups(LCount);
       const int LWidth = LQuery->FieldCount() - 1;
+      // The branches come one after the other. Past CMaxRows rows the reading stops: the
+      // branches complete by then are kept, the others are looked up on their own and
+      // streamed, so that a long relation is never held whole.
+      qsizetype LRows = 0, LComplete = LCount, LLast = 0;
+      bool LInOrder = true;
       for (; !LQuery->Eof(); LQuery->Next()) {
         const qint64 LBranch = LQuery->Field(LWidth).Value().AsInteger();
         if (LBranch < 0 || LBranch >= LCount) continue;
         if (aFirstOnly && !LGroups[LBranch].isEmpty()) continue;
+        LInOrder = LInOrder && LBranch >= LLast;
+        LLast = qMax<qsizetype>(LLast, LBranch);
+        if (++LRows > CMaxRows) {
+          LComplete = LInOrder ? LBranch : 0;  // out of order, no branch is known complete
+          break;
+        }
         LGroups[LBranch].append(LQuery->CurrentRow(LWidth));
       }
-      for (qsizetype B = 0; B < LCount; ++B) {
+      for (qsizetype B = 0; B < LComplete; ++B) {
         // A parent that was not found is looked up again on its own, which reports it.
         if (aFirstOnly && LGroups[B].isEmpty()) continue;
         LRead += LGroups[B];

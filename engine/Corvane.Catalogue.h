@@ -40,12 +40,7 @@ struct TLookup {
   QString Prefix;  // P for foreign keys, R for configured relations
 };
 
-// Rows found by a lookup, in the order the server delivered them; a failure while fetching
-// is kept so that the rows read before it are still walked first.
-struct TRowBatch {
-  QList<TDbRow> Rows;
-  std::exception_ptr Error;
-};
+struct TRowBatch;
 
 class TSliceCatalogue {
 public:
@@ -89,10 +84,11 @@ public:
   QStringList SkippedArrays(const QString& aTable) const { return FSkippedArrays.value(aTable); }
 
   // The rows of a lookup (only the first when aFirstOnly): taken from what was read ahead,
-  // else by one query. Errors of building and opening the query are raised.
+  // else by one query, left open for the batch to fetch from. Errors of building and
+  // opening the query are raised.
   TRowBatch Lookup(const TLookup& aLookup, const QList<TValue>& aValues, bool aFirstOnly);
   // Reads the rows of many lookups of one shape with few queries and keeps them for Lookup.
-  // Tuples already kept are skipped. Never fails: a lookup that cannot be read ahead is
+  // Tuples already kept are skipped, and so are lookups of many rows, which Lookup streams. Never fails: a lookup that cannot be read ahead is
   // simply looked up on its own later. Returns the rows read.
   QList<TDbRow> ReadAhead(const TLookup& aLookup, const QList<QList<TValue>>& aTuples, bool aFirstOnly) noexcept;
   bool Caching() const { return FCaching; }
@@ -119,6 +115,18 @@ private:
   QHash<QString, QString> FUnionSql;      // read-ahead query texts, by lookup and batch size
   QHash<QString, qsizetype> FUnionCount;  // the lookups each of those texts holds
   QList<QStringList> FBranchParams;
+};
+
+// Rows found by a lookup, in the order the server delivered them. A lookup keeps its query
+// open and hands its rows out as the walk asks for them, so that no relation, however long,
+// is held whole. A failure while fetching is kept, so that the rows read before it are still
+// walked first.
+struct TRowBatch {
+  QList<TDbRow> Rows;
+  std::exception_ptr Error;
+  std::unique_ptr<TSliceCatalogue::TLease> Cursor;  // while rows may still come
+  // Fetches until Rows holds aCount rows, or the query ends or fails.
+  void Fill(qsizetype aCount);
 };
 
 }  // namespace Corvane

@@ -44,18 +44,23 @@ void TSliceExporter::VisitRows(const QString& aTable, TRowBatch aRows, const QSt
   while (!LStack.empty()) {
     TRows& LTop = LStack.back();
     if (LTop.Relation < 0) {
+      if (LTop.Next >= LTop.WindowEnd) {
+        // The next window: the rows walked go, the next ones are fetched, and what they lead
+        // to is read ahead. However long the relation, only a window of it is held.
+        LTop.Rows.Rows.remove(0, LTop.Next);
+        LTop.Next = 0;
+        LTop.Rows.Fill(CWindow);
+        LTop.WindowEnd = qMin(LTop.Rows.Rows.size(), CWindow);
+        if (LTop.WindowEnd > 0 && FCatalogue->Caching()) {
+          QSet<QString> LComing;
+          ReadAhead(LTop.Table, LTop.Rows.Rows.mid(0, LTop.WindowEnd), true, 0, LComing);
+        }
+      }
       if (LTop.Next >= LTop.Rows.Rows.size()) {
         const std::exception_ptr LError = LTop.Rows.Error;
         LStack.pop_back();
         if (LError) std::rethrow_exception(LError);
         continue;
-      }
-      if (LTop.Next >= LTop.WindowEnd) {
-        LTop.WindowEnd = qMin(LTop.Rows.Rows.size(), LTop.Next + CWindow);
-        if (FCatalogue->Caching()) {
-          QSet<QString> LComing;
-          ReadAhead(LTop.Table, LTop.Rows.Rows.mid(LTop.Next, LTop.WindowEnd - LTop.Next), true, 0, LComing);
-        }
       }
       Visit(LTop.Table, LTop.Rows.Rows[LTop.Next], LTop.Origin);
       LTop.Relation = 0;
