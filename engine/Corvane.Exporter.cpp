@@ -258,10 +258,10 @@ void TSliceExporter::RunScript(TScriptSink& aSink) {
     ~TSinkSet() { FExporter.FSink = nullptr; }
   } LSinkSet{*this};
   FSink = &aSink;
-  FVisited.clear();
+  FVisited.Clear();
   FInChain.clear();
   FChain.clear();
-  FRelationsWalked.clear();
+  FRelationsWalked.Clear();
   FPending.clear();
   FPendingParents.clear();
   FResolving = false;

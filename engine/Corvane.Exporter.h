@@ -3,6 +3,7 @@
 // relations, it walks the rows of one document and writes the slice script.
 #include "Corvane.Catalogue.h"
 #include "Corvane.Database.h"
+#include "Corvane.IdentitySet.h"
 #include "Corvane.Masking.h"
 #include "Corvane.Values.h"
 
@@ -217,13 +218,13 @@ private:
   std::unique_ptr<TMasker> FMasker;  // the run's, when masking
   QList<TChainFrame> FChain;     // the chain of rows being written, innermost last
   QHash<QString, qsizetype> FInChain;  // their identities and places in FChain
-  QSet<QString> FRelationsWalked;  // rows whose relations were walked
+  TIdentitySet FRelationsWalked;  // rows whose relations were walked
   QList<TDeferral> FPending;     // written rows whose deferred parent is not written yet
   QSet<QString> FPendingParents;
   bool FResolving = false;
   bool FCompleted = false;       // the writer wrote a completing statement
   QSet<QString> FArraysReported;
-  QSet<QString> FVisited;
+  TIdentitySet FVisited;
   TScriptSink* FSink = nullptr;  // where the run's lines go, set while it runs
   QString FRowLines;   // the lines of the row being written
   int FCount = 0;

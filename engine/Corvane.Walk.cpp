@@ -88,9 +88,7 @@ void TSliceExporter::VisitRows(const QString& aTable, TRowBatch aRows, const QSt
 // Whether the relations of a row were walked before; from now on they were.
 bool TSliceExporter::RelationsWalked(const QString& aTable, const TDbRow& aRow) {
   const QString LIdentity = RowIdentity(aTable, FCatalogue->PrimaryKey(aTable), aRow);
-  if (FRelationsWalked.contains(LIdentity)) return true;
-  FRelationsWalked.insert(LIdentity);
-  return false;
+  return !FRelationsWalked.Insert(LIdentity);
 }
 
 // The rows of one relation of a row.
@@ -185,7 +183,7 @@ void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QStr
         break;
       }
       case TChainFrame::TStage::sCompletionDone:
-        if (!FVisited.contains(LFrame.Completing))
+        if (!FVisited.Contains(LFrame.Completing))
           throw TCorvaneError("Registro de " + LFrame.CompletingTable + " nao foi gravado. Exportacao cancelada.");
         LFrame.Following = nullptr;
         LFrame.Stage = TChainFrame::TStage::sParents;
@@ -202,7 +200,7 @@ void TSliceExporter::Visit(const QString& aTable, const TDbRow& aRow, const QStr
 void TSliceExporter::Enter(const QString& aTable, const TDbRow& aRow, const QString& aOrigin) {
   const QStringList LKey = FCatalogue->PrimaryKey(aTable);
   const QString LIdentity = RowIdentity(aTable, LKey, aRow);
-  if (FVisited.contains(LIdentity)) return;
+  if (FVisited.Contains(LIdentity)) return;
   const auto LInChain = FInChain.constFind(LIdentity);
   if (LInChain != FInChain.constEnd()) {
     if (FDeferCycles) {
@@ -246,7 +244,7 @@ void TSliceExporter::FollowParent(TChainFrame& aFrame) {
   if (FCatalogue->Caching()) {
     const QString LParent = ParentIdentity(LForeignKey, LIndex, LRow);
     // A parent still waiting for its completion is looked up: the walk may have to finish it.
-    if (!LParent.isEmpty() && FVisited.contains(LParent) && (!FDeferCycles || FPending.isEmpty())) return;
+    if (!LParent.isEmpty() && FVisited.Contains(LParent) && (!FDeferCycles || FPending.isEmpty())) return;
   }
   QString LLink;
   QList<TValue> LValues;
@@ -284,7 +282,7 @@ void TSliceExporter::Leave() {
   if (FSkipArrays) ReportArrays(LFrame.Table);
   if (!FDeferCycles) {
     Emit(TWriteItem{LFrame.Table, LFrame.Key, LFrame.Row, LFrame.Origin, {}});
-    FVisited.insert(LFrame.Identity);
+    FVisited.Insert(LFrame.Identity);
     return;
   }
   const QList<TDeferral> LDeferred = std::exchange(LFrame.Deferred, {});
@@ -298,14 +296,14 @@ void TSliceExporter::Leave() {
   const QString LOrigin =
       LDeferred.isEmpty() ? LFrame.Origin : LFrame.Origin + "; referencia adiada: " + LNames.join(QLatin1String(", "));
   Emit(TWriteItem{LFrame.Table, LFrame.Key, LFrame.Row, LOrigin, LNulls});
-  FVisited.insert(LFrame.Identity);
+  FVisited.Insert(LFrame.Identity);
   // A parent may be written already: by another reference of this row, or this row itself.
   for (const TDeferral& LDeferral : LDeferred) {
     FPending.append(LDeferral);
     FPendingParents.insert(LDeferral.ParentIdentity);
   }
   for (const TDeferral& LDeferral : LDeferred)
-    if (FVisited.contains(LDeferral.ParentIdentity)) Written(LDeferral.ParentIdentity);
+    if (FVisited.Contains(LDeferral.ParentIdentity)) Written(LDeferral.ParentIdentity);
   Written(LFrame.Identity);
 }
 
@@ -408,7 +406,7 @@ void TSliceExporter::ResolvePending() {
     const TDeferral LNext = FPending.first();
     Visit(LNext.ParentTable, LNext.ParentRow, LNext.ParentOrigin);
     // Writing the parent completed every row waiting for it.
-    if (!FVisited.contains(LNext.ParentIdentity))
+    if (!FVisited.Contains(LNext.ParentIdentity))
       throw TCorvaneError("Registro de " + LNext.ParentTable + " nao foi gravado. Exportacao cancelada.");
   }
 }
@@ -438,7 +436,7 @@ void TSliceExporter::ReadAhead(const QString& aTable, const QList<TDbRow>& aRows
       try {
         for (const TDbRow& LRow : aRows) {
           const QString LParent = ParentIdentity(LForeignKey, LIndex, LRow);
-          if (!LParent.isEmpty() && (FVisited.contains(LParent) || aComing.contains(LParent))) continue;
+          if (!LParent.isEmpty() && (FVisited.Contains(LParent) || aComing.contains(LParent))) continue;
           QList<TValue> LTuple;
           for (const TForeignKeyLink& LPair : LForeignKey.Links) {
             const TDbField& LField = LRow.FieldByName(LPair.ChildField);
