@@ -624,6 +624,9 @@ struct TDbQuery::TImpl final : IQueryLink {
   bool FDeferBlobs = false;
   bool FLookup = false;
   std::vector<TDbRow::TDeferredBlob> FDeferred;  // of the current row
+  int FInlineFirst = -1;           // see SetInlineBlobs; -1: none
+  int FInlineCount = 0;
+  std::vector<int> FInlineOf;      // per column before FInlineFirst: its content's column, or -1
 
   bool FOpen = false;
   bool FCursorOpen = false;
@@ -750,6 +753,7 @@ struct TDbQuery::TImpl final : IQueryLink {
       Describe(false, FOut);
       const int LCount = FOut.Count();
       FColumns.assign(std::size_t(LCount), TColumn{});
+      FInlineOf.clear();
       FFields.assign(std::size_t(LCount), TDbField{});
       for (int I = 0; I < LCount; ++I) {
         const XSQLVAR& LVar = FOut.Var(I);
@@ -1165,7 +1169,34 @@ struct TDbQuery::TImpl final : IQueryLink {
 
   void DecodeRow() {
     FDeferred.clear();
-    for (int I = 0; I < int(FFields.size()); ++I) FFields[std::size_t(I)].FValue = Decode(I);
+    // The contents of inline BLOBs are taken raw by CurrentRow.
+    for (int I = 0; I < int(FFields.size()); ++I)
+      if (I < FInlineFirst || I >= FInlineFirst + FInlineCount) FFields[std::size_t(I)].FValue = Decode(I);
+  }
+
+  // The column holding the content of each BLOB column, worked out once per description.
+  const std::vector<int>& InlineOf() {
+    if (FInlineOf.empty() && FInlineFirst > 0) {
+      FInlineOf.assign(std::size_t(std::min(FInlineFirst, int(FColumns.size()))), -1);
+      int LNext = FInlineFirst;
+      for (std::size_t I = 0; I < FInlineOf.size(); ++I)
+        if (FColumns[I].FType == SQL_BLOB && LNext < FInlineFirst + FInlineCount && LNext < int(FColumns.size()))
+          FInlineOf[I] = FColumns[std::size_t(LNext)].FType == SQL_VARYING ? LNext++ : (LNext++, -1);
+    }
+    return FInlineOf;
+  }
+
+  // The content the server sent along with the row for a deferred BLOB; false when it did not.
+  bool InlineContent(const TDbRow::TDeferredBlob& aBlob, TValue& aValue) {
+    const std::vector<int>& LInline = InlineOf();
+    if (std::size_t(aBlob.Field) >= LInline.size() || LInline[std::size_t(aBlob.Field)] < 0) return false;
+    const XSQLVAR& LVar = FOut.Var(LInline[std::size_t(aBlob.Field)]);
+    if (*LVar.sqlind == -1) return false;
+    std::uint16_t LLength;
+    std::memcpy(&LLength, LVar.sqldata, sizeof LLength);
+    aValue = BlobValue(QByteArray(LVar.sqldata + 2, LLength), aBlob.Text, aBlob.Utf8, aBlob.Untranslated,
+                       *FConnection->FSingleByte);
+    return true;
   }
 
   // The bytes of the input message: the size of the request that executing sends.
@@ -1271,6 +1302,7 @@ void TDbQuery::SetSQL(const QString& aSQL) {
   }
   FImpl->FParamValues.assign(std::size_t(FImpl->FParamNames.size()), TValue());
   FImpl->FColumns.clear();
+  FImpl->FInlineOf.clear();
   FImpl->FFields.clear();
 }
 
@@ -1338,17 +1370,27 @@ const TDbField& TDbQuery::FieldByName(const QString& aName) const { return Field
 TDbRow TDbQuery::CurrentRow(int aCount) const {
   TDbRow LRow;
   const auto& LFields = FImpl->FFields;
-  const std::size_t LCount = aCount < 0 ? LFields.size() : std::min(LFields.size(), std::size_t(aCount));
+  std::size_t LCount = aCount < 0 ? LFields.size() : std::min(LFields.size(), std::size_t(aCount));
+  if (FImpl->FInlineFirst >= 0) LCount = std::min(LCount, std::size_t(FImpl->FInlineFirst));
   LRow.FData = std::make_shared<TDbRow::TData>();
   LRow.FData->Fields.assign(LFields.begin(), LFields.begin() + LCount);
-  for (const TDbRow::TDeferredBlob& LDeferred : FImpl->FDeferred)
-    if (std::size_t(LDeferred.Field) < LCount) LRow.FData->Deferred.push_back(LDeferred);
+  for (const TDbRow::TDeferredBlob& LDeferred : FImpl->FDeferred) {
+    if (std::size_t(LDeferred.Field) >= LCount) continue;
+    if (FImpl->FInlineFirst < 0 || !FImpl->InlineContent(LDeferred, LRow.FData->Fields[std::size_t(LDeferred.Field)].FValue))
+      LRow.FData->Deferred.push_back(LDeferred);
+  }
   return LRow;
 }
 
 void TDbQuery::SetDeferBlobs(bool aDefer) { FImpl->FDeferBlobs = aDefer; }
 
 void TDbQuery::SetLookup(bool aLookup) { FImpl->FLookup = aLookup; }
+
+void TDbQuery::SetInlineBlobs(int aFirst, int aCount) {
+  FImpl->FInlineFirst = aCount > 0 ? aFirst : -1;
+  FImpl->FInlineCount = aCount > 0 ? aCount : 0;
+  FImpl->FInlineOf.clear();
+}
 
 TDbBlobReader::TDbBlobReader(TDbConnection& aConnection)
     : FConnection(aConnection),

@@ -168,6 +168,11 @@ public:
   // parameter's type equals (7.5 for an INTEGER, 0.1 for a FLOAT) is then bound as NULL, which
   // equals nothing, instead of failing the opening; a float equal to an exact value binds it.
   void SetLookup(bool aLookup);
+  // With deferred BLOBs: result columns aFirst .. aFirst + aCount - 1 carry the content of the
+  // BLOB columns before aFirst, in order, as VARYING in the set the BLOB would be read in, or
+  // NULL where it is too long. Rows taken by CurrentRow end before aFirst and hold those
+  // contents already: a BLOB needs a server round trip of its own only when it is long.
+  void SetInlineBlobs(int aFirst, int aCount);
   // Fails when the text holds no parameter of that name (compared without regard to case).
   void SetParam(const QString& aName, const TValue& aValue);
   void SetParam(const QString& aName, const QString& aText);

@@ -17,9 +17,15 @@ const QString CPrimaryKeySql = QStringLiteral(
     "'PRIMARY KEY' ORDER BY s.RDB$FIELD_POSITION");
 
 const QString CColumnsSql = QStringLiteral(
-    "SELECT TRIM(TRAILING FROM r.RDB$FIELD_NAME) AS FIELD_NAME, f.RDB$DIMENSIONS FROM RDB$RELATION_FIELDS r JOIN RDB$FIELDS f "
+    "SELECT TRIM(TRAILING FROM r.RDB$FIELD_NAME) AS FIELD_NAME, f.RDB$DIMENSIONS, f.RDB$FIELD_TYPE, f.RDB$FIELD_SUB_TYPE, "
+    "(SELECT TRIM(TRAILING FROM s.RDB$CHARACTER_SET_NAME) FROM RDB$CHARACTER_SETS s WHERE s.RDB$CHARACTER_SET_ID = "
+    "f.RDB$CHARACTER_SET_ID) FROM RDB$RELATION_FIELDS r JOIN RDB$FIELDS f "
     "ON f.RDB$FIELD_NAME = r.RDB$FIELD_SOURCE WHERE r.RDB$RELATION_NAME = :T AND f.RDB$COMPUTED_BLR IS NULL "
     "ORDER BY r.RDB$FIELD_POSITION");
+
+constexpr int CBlobType = 261;
+constexpr int CInlineBytes = 8192;  // of the contents sent along with one row, as the server describes them
+constexpr int CInlineMost = 2048;   // characters or bytes of one BLOB sent along with its row
 
 const QString CForeignKeysSql = QStringLiteral(
     "SELECT TRIM(TRAILING FROM c.RDB$CONSTRAINT_NAME) AS FK_NAME, TRIM(TRAILING FROM p.RDB$RELATION_NAME) AS P_TABLE, "
@@ -62,11 +68,14 @@ void TSliceCatalogue::EndRun() noexcept {
   FIdle.clear();
   FPrimaryKeys.clear();
   FColumns.clear();
+  FSelectLists.clear();
   FForeignKeys.clear();
   FNotNull.clear();
 }
 
-TSliceCatalogue::TLease TSliceCatalogue::Query(const QString& aSQL) {
+TSliceCatalogue::TLease TSliceCatalogue::Query(const QString& aSQL) { return Query(aSQL, TSelectList()); }
+
+TSliceCatalogue::TLease TSliceCatalogue::Query(const QString& aSQL, const TSelectList& aSelect) {
   auto LIdle = FIdle.find(aSQL);
   if (LIdle != FIdle.end() && !LIdle->second.empty()) {
     std::unique_ptr<TDbQuery> LQuery = std::move(LIdle->second.back());
@@ -80,6 +89,7 @@ TSliceCatalogue::TLease TSliceCatalogue::Query(const QString& aSQL) {
   // Rows are found by equality only: a key value of another numeric type (a DOUBLE column
   // referencing an INTEGER key) finds what the server's own comparison would.
   LQuery->SetLookup(true);
+  LQuery->SetInlineBlobs(aSelect.Columns, aSelect.Inline);
   return TLease(*this, std::move(LQuery));
 }
 
@@ -115,12 +125,16 @@ QString TSliceCatalogue::Columns(const QString& aTable) {
     if (LFound != FColumns.constEnd()) return *LFound;
   }
   QString LResult;
+  TSelectList LSelect;
+  QStringList LBlobs;  // the content of each BLOB column, as an expression of its own
   if (CatalogueCanHold(aTable)) {
     TLease LQuery = Query(CColumnsSql);
     LQuery->SetParam(QStringLiteral("T"), TValue::Text(aTable));
     LQuery->Open();
     for (; !LQuery->Eof(); LQuery->Next()) {
       const QString LName = LQuery->Field(0).TextForm();
+      const bool LBlob = !LQuery->Field(2).IsNull() && LQuery->Field(2).Value().AsInteger() == CBlobType;
+      const qint64 LSubType = LQuery->Field(3).IsNull() ? 0 : LQuery->Field(3).Value().AsInteger();
       if (!LQuery->Field(1).IsNull()) {
         if (!FSkipArrays) throw TCorvaneError("Campo ARRAY ainda nao suportado: " + aTable + "." + LName);
         // Firebird has no literal for an array: the column stays out of the statements.
@@ -130,11 +144,38 @@ QString TSliceCatalogue::Columns(const QString& aTable) {
       }
       if (!LResult.isEmpty()) LResult += QLatin1String(", ");
       LResult += TSqlLiterals::QuoteName(LName);
+      ++LSelect.Columns;
+      if (LBlob) {
+        // Binary and text BLOBs come along with their row when short: the text in its own
+        // set, which the server then delivers as it delivers the BLOB; others by themselves.
+        const QString LSet = LSubType == 0 ? QStringLiteral("OCTETS") : LQuery->Field(4).TextForm();
+        if ((LSubType == 0 || LSubType == 1) && !LSet.isEmpty())
+          LBlobs << QLatin1String("IIF(") + (LSubType == 0 ? QLatin1String("OCTET_LENGTH(") : QLatin1String("CHAR_LENGTH(")) +
+                        TSqlLiterals::QuoteName(LName) + QLatin1String(") <= %1, CAST(") + TSqlLiterals::QuoteName(LName) +
+                        QLatin1String(" AS VARCHAR(%1) CHARACTER SET ") + LSet + QLatin1String("), NULL)");
+        else
+          LBlobs << QStringLiteral("CAST(NULL AS VARCHAR(1) CHARACTER SET OCTETS)");
+      }
     }
   }
   if (LResult.isEmpty()) throw TCorvaneError("Tabela inexistente ou sem campos gravaveis: " + aTable);
-  if (FCaching) FColumns.insert(aTable, LResult);
+  if (FCaching) {
+    FColumns.insert(aTable, LResult);
+    LSelect.Text = LResult;
+    if (!LBlobs.isEmpty()) {
+      const int LMost = qMin(CInlineMost, CInlineBytes / 4 / int(LBlobs.size()));
+      for (const QString& LBlob : std::as_const(LBlobs)) LSelect.Text += QLatin1String(", ") + LBlob.arg(LMost);
+      LSelect.Inline = int(LBlobs.size());
+    }
+    FSelectLists.insert(aTable, LSelect);
+  }
   return LResult;
+}
+
+TSliceCatalogue::TSelectList TSliceCatalogue::SelectList(const QString& aTable) {
+  if (!FCaching) return TSelectList{Columns(aTable), 0, 0};
+  Columns(aTable);
+  return FSelectLists.value(aTable);
 }
 
 QList<TForeignKey> TSliceCatalogue::ForeignKeys(const QString& aTable) {
@@ -288,9 +329,10 @@ TRowBatch TSliceCatalogue::Lookup(const TLookup& aLookup, const QList<TValue>& a
       return LBatch;
     }
   }
-  LBatch.Cursor = std::make_unique<TLease>(Query("SELECT " + Columns(aLookup.Table) + " FROM " +
+  const TSelectList LSelect = SelectList(aLookup.Table);
+  LBatch.Cursor = std::make_unique<TLease>(Query("SELECT " + LSelect.Text + " FROM " +
                                                  TSqlLiterals::QuoteName(aLookup.Table) + " WHERE " +
-                                                 Condition(aLookup, aLookup.Prefix)));
+                                                 Condition(aLookup, aLookup.Prefix), LSelect));
   TDbQuery& LQuery = **LBatch.Cursor;
   for (qsizetype I = 0; I < aValues.size(); ++I) LQuery.SetParam(aLookup.Prefix + QString::number(I), aValues[I]);
   LQuery.Open();
@@ -333,7 +375,8 @@ QList<TDbRow> TSliceCatalogue::ReadAhead(const TLookup& aLookup, const QList<QLi
       LTuples.append(LTuple);
       LKeys.append(LKey);
     }
-    const QString LColumns = Columns(aLookup.Table);
+    const TSelectList LSelect = SelectList(aLookup.Table);
+    const QString& LColumns = LSelect.Text;
     const QString LTable = TSqlLiterals::QuoteName(aLookup.Table);
     qsizetype LNext = 0;
     while (LNext < LTuples.size()) {
@@ -357,7 +400,7 @@ QList<TDbRow> TSliceCatalogue::ReadAhead(const TLookup& aLookup, const QList<QLi
         FUnionSql.insert(LSize, LSql);
         FUnionCount.insert(LSize, LCount);
       }
-      TLease LQuery = Query(LSql);
+      TLease LQuery = Query(LSql, LSelect);
       for (qsizetype B = 0; B < LCount; ++B) {
         const QList<TValue>& LTuple = LTuples[LNext + B];
         for (qsizetype I = 0; I < LTuple.size(); ++I) LQuery->SetParam(BranchParam(B, I), LTuple[I]);

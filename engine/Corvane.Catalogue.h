@@ -67,8 +67,18 @@ public:
   void BeginRun(bool aCaching, bool aSkipArrays = false);
   void EndRun() noexcept;
 
+  // What a lookup selects of a table: its columns and, with the run cache, the contents of
+  // its short BLOBs after them (see TDbQuery::SetInlineBlobs).
+  struct TSelectList {
+    QString Text;
+    int Columns = 0;
+    int Inline = 0;
+  };
+  TSelectList SelectList(const QString& aTable);
+
   // A query for aSQL, not opened; its parameters keep no values from an earlier use.
   TLease Query(const QString& aSQL);
+  TLease Query(const QString& aSQL, const TSelectList& aSelect);
 
   // Key columns in key order; fails for a table without primary key.
   QStringList PrimaryKey(const QString& aTable);
@@ -107,6 +117,7 @@ private:
   std::map<QString, std::vector<std::unique_ptr<TDbQuery>>> FIdle;
   QHash<QString, QStringList> FPrimaryKeys;
   QHash<QString, QString> FColumns;
+  QHash<QString, TSelectList> FSelectLists;
   QHash<QString, QList<TForeignKey>> FForeignKeys;
   QHash<QString, QStringList> FNotNull;
   bool FSkipArrays = false;
