@@ -259,6 +259,7 @@ void TSliceExporter::RunScript(TScriptSink& aSink) {
   } LSinkSet{*this};
   FSink = &aSink;
   FVisited.Clear();
+  FTableNumbers.clear();
   FInChain.clear();
   FChain.clear();
   FRelationsWalked.Clear();
@@ -516,7 +517,15 @@ void AppendBits(TSliceExporter::TIdentityText& aOut, std::uint64_t aBits) {
   aOut.append(LUnits, 4);
 }
 
-void AppendSize(TSliceExporter::TIdentityText& aOut, qsizetype aSize) { AppendBits(aOut, std::uint64_t(aSize)); }
+// A length: one unit below 0x8000, else two with the high bit of the first set.
+void AppendSize(TSliceExporter::TIdentityText& aOut, qsizetype aSize) {
+  if (aSize < 0x8000) {
+    aOut.append(char16_t(aSize));
+    return;
+  }
+  aOut.append(char16_t(0x8000 | ((aSize >> 16) & 0x7FFF)));
+  aOut.append(char16_t(aSize & 0xFFFF));
+}
 
 void AppendText(TSliceExporter::TIdentityText& aOut, const QString& aText) {
   aOut.append(reinterpret_cast<const char16_t*>(aText.utf16()), aText.size());
@@ -609,9 +618,11 @@ void TSliceExporter::AppendIdentityPart(TIdentityText& aIdentity, const TValue& 
   AppendText(aIdentity, FScratch);
 }
 
-void TSliceExporter::AppendIdentityTable(TIdentityText& aIdentity, const QString& aTable) {
-  AppendSize(aIdentity, aTable.size());
-  AppendText(aIdentity, aTable);
+// The table as its number in the run: an identity is all that stays of a row, so it is short.
+void TSliceExporter::AppendIdentityTable(TIdentityText& aIdentity, const QString& aTable) const {
+  auto LFound = FTableNumbers.constFind(aTable);
+  if (LFound == FTableNumbers.constEnd()) LFound = FTableNumbers.insert(aTable, FTableNumbers.size());
+  AppendSize(aIdentity, *LFound);
 }
 
 QString TSliceExporter::RowIdentity(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const {

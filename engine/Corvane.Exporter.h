@@ -199,7 +199,7 @@ private:
   QString RowDescription(const QString& aTable, const TDbRow& aRow);
   QString RowIdentity(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const;
   void AppendIdentityPart(TIdentityText& aIdentity, const TValue& aValue, const QString& aColumn) const;
-  static void AppendIdentityTable(TIdentityText& aIdentity, const QString& aTable);
+  void AppendIdentityTable(TIdentityText& aIdentity, const QString& aTable) const;
   QString ParentIdentity(const TForeignKey& aForeignKey, int aIndex, const TDbRow& aRow);
   void ReadAhead(const QString& aTable, const QList<TDbRow>& aRows, bool aWithRelations, int aDepth,
                  QSet<QString>& aComing);
@@ -225,6 +225,7 @@ private:
   bool FCompleted = false;       // the writer wrote a completing statement
   QSet<QString> FArraysReported;
   TIdentitySet FVisited;
+  mutable QHash<QString, qsizetype> FTableNumbers;  // of the run, for identities
   TScriptSink* FSink = nullptr;  // where the run's lines go, set while it runs
   QString FRowLines;   // the lines of the row being written
   int FCount = 0;

@@ -71,7 +71,7 @@ void TIdentitySet::Grow() {
 }
 
 bool TIdentitySet::Insert(QStringView aIdentity) {
-  if ((FCount + 1) * 2 > FSlots.size()) Grow();  // at most half full, so that probes stay short
+  if ((FCount + 1) * 4 > FSlots.size() * 3) Grow();  // at most three quarters full: probes stay short
   const std::size_t LSlot = Find(aIdentity, qHash(aIdentity));
   if (FSlots[LSlot] != CEmpty) return false;
   FSlots[LSlot] = Store(aIdentity);
