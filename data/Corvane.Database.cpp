@@ -1422,7 +1422,10 @@ const TDbField& TDbRow::FieldByName(const QString& aName) const {
   return FieldNamed(FData ? FData->Fields : CNoFields, aName);
 }
 
-QString TDbRow::Tag(int aIndex) const { return FData ? FData->Tags.value(aIndex) : QString(); }
+const QString& TDbRow::Tag(int aIndex) const {
+  static const QString CNone;
+  return FData && aIndex >= 0 && aIndex < FData->Tags.size() ? FData->Tags.at(aIndex) : CNone;
+}
 
 void TDbRow::SetTag(int aIndex, const QString& aTag) const {
   if (!FData || aIndex < 0) return;

@@ -126,7 +126,7 @@ public:
   const TDbField& FieldByName(const QString& aName) const;  // without regard to case
   // Texts its holder may attach to the row and every copy of it, by number (the exporter
   // keeps identities there, so that each is worked out once). Tag is null until set.
-  QString Tag(int aIndex) const;
+  const QString& Tag(int aIndex) const;
   // Whether BLOB fields of the row are still to be read by a TDbBlobReader.
   bool HasDeferredBlobs() const { return FData && !FData->Deferred.empty(); }
   void SetTag(int aIndex, const QString& aTag) const;

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <vector>
 
@@ -114,7 +115,11 @@ private:
 
   TDbConnection& FConnection;
   bool FCaching = false;
-  std::map<QString, std::vector<std::unique_ptr<TDbQuery>>> FIdle;
+  // By text, hashed: read-ahead texts run to tens of kilobytes and share long beginnings.
+  struct TTextHash {
+    std::size_t operator()(const QString& aText) const noexcept { return qHash(aText); }
+  };
+  std::unordered_map<QString, std::vector<std::unique_ptr<TDbQuery>>, TTextHash> FIdle;
   QHash<QString, QStringList> FPrimaryKeys;
   QHash<QString, QString> FColumns;
   QHash<QString, TSelectList> FSelectLists;

@@ -502,7 +502,7 @@ QString TSliceExporter::Describe(const QString& aTable, const QStringList& aKey,
 
 // The description of a row named in the origin of another, worked out once per row.
 QString TSliceExporter::RowDescription(const QString& aTable, const TDbRow& aRow) {
-  const QString LKnown = aRow.Tag(CTagDescription);
+  const QString& LKnown = aRow.Tag(CTagDescription);
   if (!LKnown.isNull()) return LKnown;
   const QString LResult = Describe(aTable, FCatalogue->PrimaryKey(aTable), aRow);
   if (FCatalogue->Caching()) aRow.SetTag(CTagDescription, LResult);
@@ -627,7 +627,7 @@ void TSliceExporter::AppendIdentityTable(TIdentityText& aIdentity, const QString
 
 QString TSliceExporter::RowIdentity(const QString& aTable, const QStringList& aKey, const TDbRow& aRow) const {
   // A row read ahead had its identity worked out then; a row belongs to one table only.
-  const QString LKnown = aRow.Tag(CTagIdentity);
+  const QString& LKnown = aRow.Tag(CTagIdentity);
   if (!LKnown.isNull()) return LKnown;
   TIdentityText LText;
   AppendIdentityTable(LText, aTable);
@@ -704,7 +704,7 @@ void TSliceExporter::WriteRow(const TWriteItem& aItem) {
 QString TSliceExporter::ParentIdentity(const TForeignKey& aForeignKey, int aIndex, const TDbRow& aRow) {
   if (aForeignKey.PrimaryKeyFields.isEmpty()) return {};
   // Worked out once per row and key, empty when there is none.
-  const QString LKnown = aRow.Tag(CTagParents + aIndex);
+  const QString& LKnown = aRow.Tag(CTagParents + aIndex);
   if (!LKnown.isNull()) return LKnown;
   QString LIdentity = QStringLiteral("");
   try {

@@ -29,9 +29,10 @@ QStringView TIdentitySet::At(std::uint32_t aWhere) const {
 
 std::size_t TIdentitySet::Find(QStringView aIdentity, std::size_t aHash) const {
   const std::size_t LMask = FSlots.size() - 1;
+  const std::uint8_t LTag = TagOf(aHash);
   for (std::size_t LSlot = aHash & LMask;; LSlot = (LSlot + 1) & LMask) {
     const std::uint32_t LWhere = FSlots[LSlot];
-    if (LWhere == CEmpty || At(LWhere) == aIdentity) return LSlot;
+    if (LWhere == CEmpty || (FTags[LSlot] == LTag && At(LWhere) == aIdentity)) return LSlot;
   }
 }
 
@@ -66,15 +67,23 @@ std::uint32_t TIdentitySet::Store(QStringView aIdentity) {
 void TIdentitySet::Grow() {
   std::vector<std::uint32_t> LOld(std::max<std::size_t>(FSlots.size() * 2, 1024), CEmpty);
   LOld.swap(FSlots);
+  FTags.assign(FSlots.size(), 0);
   for (const std::uint32_t LWhere : LOld)
-    if (LWhere != CEmpty) FSlots[Find(At(LWhere), qHash(At(LWhere)))] = LWhere;
+    if (LWhere != CEmpty) {
+      const std::size_t LHash = qHash(At(LWhere));
+      const std::size_t LSlot = Find(At(LWhere), LHash);
+      FSlots[LSlot] = LWhere;
+      FTags[LSlot] = TagOf(LHash);
+    }
 }
 
 bool TIdentitySet::Insert(QStringView aIdentity) {
   if ((FCount + 1) * 4 > FSlots.size() * 3) Grow();  // at most three quarters full: probes stay short
-  const std::size_t LSlot = Find(aIdentity, qHash(aIdentity));
+  const std::size_t LHash = qHash(aIdentity);
+  const std::size_t LSlot = Find(aIdentity, LHash);
   if (FSlots[LSlot] != CEmpty) return false;
   FSlots[LSlot] = Store(aIdentity);
+  FTags[LSlot] = TagOf(LHash);
   ++FCount;
   return true;
 }
@@ -82,6 +91,7 @@ bool TIdentitySet::Insert(QStringView aIdentity) {
 void TIdentitySet::Clear() {
   FBlocks.clear();
   FSlots.clear();
+  FTags.clear();
   FUsed = FRoom = 0;
   FCount = 0;
 }

@@ -21,6 +21,7 @@ private:
   // Where an identity starts: its block above the low 16 bits, its place in the block below.
   static constexpr std::uint32_t CEmpty = 0xFFFFFFFFu;
   std::size_t Find(QStringView aIdentity, std::size_t aHash) const;  // its slot, or the empty one to take
+  static std::uint8_t TagOf(std::size_t aHash) { return std::uint8_t(aHash >> 56); }
   QStringView At(std::uint32_t aWhere) const;
   std::uint32_t Store(QStringView aIdentity);
   void Grow();
@@ -29,6 +30,7 @@ private:
   std::size_t FUsed = 0;   // units used in the last block
   std::size_t FRoom = 0;   // its size
   std::vector<std::uint32_t> FSlots;
+  std::vector<std::uint8_t> FTags;  // per slot, a byte of its identity's hash: most probes end here
   std::size_t FCount = 0;
 };
 
