@@ -23,6 +23,8 @@ std::mutex GUnfinishedLock;
 std::vector<QByteArray> GUnfinished;
 
 // The path of an open file, as the system knows it: QSaveFile does not tell its temporary one.
+// Where the system makes it without a name there is nothing to remove, and the path given is
+// one that does not exist.
 QByteArray OpenPath(const QFileDevice& aFile) {
 #ifdef Q_OS_LINUX
   return QFile::encodeName(QFile::symLinkTarget("/proc/self/fd/" + QString::number(aFile.handle())));

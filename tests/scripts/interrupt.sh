@@ -121,6 +121,33 @@ for I in $(seq 1 "$RUNS"); do
 done
 log "exportacoes: $RUNS, interrompidas $LStopped"
 
+# Two interruptions at once end the program without waiting: still no file, no temporary file.
+LAtOnce=0
+for I in 1 2 3 4; do
+  LDelay=$((LFull / 4 + RANDOM % (LFull / 2 + 1)))
+  "${EXPORT[@]}" "$OUTDIR/nota.sql" >"$WORK/e.out" 2>"$WORK/e.err" &
+  LPid=$!
+  sleep "$(printf '%d.%03d' $((LDelay / 1000)) $((LDelay % 1000)))"
+  # Two different signals: a second SIGINT still pending would merge into the first.
+  kill -INT "$LPid" 2>/dev/null || true
+  kill -TERM "$LPid" 2>/dev/null || true
+  RC=0
+  wait "$LPid" || RC=$?
+  case "$RC" in
+    0 | 130) ;;
+    *) fail "exportacao dupla $I: status $RC: $(cat "$WORK/e.err")" ;;
+  esac
+  ! grep -q 'Encerrado sem aguardar' "$WORK/e.err" || LAtOnce=$((LAtOnce + 1))
+  # The script may have been complete before the second signal ended the program; never part of it.
+  if [ -e "$OUTDIR/nota.sql" ]; then
+    cmp -s "$OUTDIR/nota.sql" "$WORK/full.sql" || fail "exportacao dupla $I (${LDelay} ms) deixou um script incompleto"
+    rm -f "$OUTDIR/nota.sql"
+  fi
+  LLeft=$(find "$OUTDIR" -mindepth 1 | head -n 1)
+  [ -z "$LLeft" ] || fail "exportacao dupla $I (${LDelay} ms) deixou $LLeft"
+done
+log "exportacoes com duas interrupcoes: 4, encerradas sem aguardar $LAtOnce"
+
 # --- replays -----------------------------------------------------------------------------
 REPLAY=("$CLI" replay "$WORK/full.sql" --config "$DIR/target.ini" --quiet)
 LFull=$(elapsed "${REPLAY[@]}")
