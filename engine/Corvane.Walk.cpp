@@ -456,7 +456,9 @@ void TSliceExporter::ReadAhead(const QString& aTable, const QList<TDbRow>& aRows
       if (LRead.size() <= CMaxAhead) ReadAhead(LForeignKey.ParentTable, LRead, false, aDepth + 1, aComing);
     }
   }
-  if (!aWithRelations) return;
+  // A lone row's relation is one query either way: looked up when walked, its rows stream
+  // instead of being read, perhaps past the limit, here.
+  if (!aWithRelations || aRows.size() < 2) return;
   for (const TChild& LChild : std::as_const(FChildren)) {
     if (LChild.ParentTable != aTable) continue;
     const QStringList& LForeignKey = LChild.ForeignKeyFields;
