@@ -72,8 +72,6 @@ TScriptSink::TScriptSink(const QString& aFileName, bool aNoteLater)
                           FFile->errorString());
     throw TCorvaneError("Nao foi possivel criar o arquivo " + aFileName + ": " + FFile->errorString());
   }
-  FFilePath = OpenPath(*FFile);
-  Register(FFilePath);
   if (FNoteLater) {
     FSpool = std::make_unique<QTemporaryFile>(aFileName + QStringLiteral(".XXXXXX"));
     if (!FSpool->open())
@@ -81,6 +79,9 @@ TScriptSink::TScriptSink(const QString& aFileName, bool aNoteLater)
                           ": " + FSpool->errorString());
     Register(QFile::encodeName(FSpool->fileName()));
   }
+  // Last, so that a constructor that failed registered nothing.
+  FFilePath = OpenPath(*FFile);
+  Register(FFilePath);
   FBuffer.reserve(CPiece + CPiece / 4);
 }
 
