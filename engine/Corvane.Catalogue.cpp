@@ -19,13 +19,16 @@ const QString CPrimaryKeySql = QStringLiteral(
 const QString CColumnsSql = QStringLiteral(
     "SELECT TRIM(TRAILING FROM r.RDB$FIELD_NAME) AS FIELD_NAME, f.RDB$DIMENSIONS, f.RDB$FIELD_TYPE, f.RDB$FIELD_SUB_TYPE, "
     "(SELECT TRIM(TRAILING FROM s.RDB$CHARACTER_SET_NAME) FROM RDB$CHARACTER_SETS s WHERE s.RDB$CHARACTER_SET_ID = "
-    "f.RDB$CHARACTER_SET_ID) FROM RDB$RELATION_FIELDS r JOIN RDB$FIELDS f "
+    "f.RDB$CHARACTER_SET_ID), f.RDB$FIELD_LENGTH FROM RDB$RELATION_FIELDS r JOIN RDB$FIELDS f "
     "ON f.RDB$FIELD_NAME = r.RDB$FIELD_SOURCE WHERE r.RDB$RELATION_NAME = :T AND f.RDB$COMPUTED_BLR IS NULL "
     "ORDER BY r.RDB$FIELD_POSITION");
 
 constexpr int CBlobType = 261;
 constexpr int CInlineBytes = 8192;  // of the contents sent along with one row, as the server describes them
 constexpr int CInlineMost = 2048;   // characters or bytes of one BLOB sent along with its row
+// A row the server describes larger than this gets no contents along: with them, its message
+// could pass the server's limit of 64 KB.
+constexpr qint64 CInlineRowBytes = 40000;
 
 const QString CForeignKeysSql = QStringLiteral(
     "SELECT TRIM(TRAILING FROM c.RDB$CONSTRAINT_NAME) AS FK_NAME, TRIM(TRAILING FROM p.RDB$RELATION_NAME) AS P_TABLE, "
@@ -127,6 +130,7 @@ QString TSliceCatalogue::Columns(const QString& aTable) {
   QString LResult;
   TSelectList LSelect;
   QStringList LBlobs;  // the content of each BLOB column, as an expression of its own
+  qint64 LRowBytes = 0;
   if (CatalogueCanHold(aTable)) {
     TLease LQuery = Query(CColumnsSql);
     LQuery->SetParam(QStringLiteral("T"), TValue::Text(aTable));
@@ -135,6 +139,10 @@ QString TSliceCatalogue::Columns(const QString& aTable) {
       const QString LName = LQuery->Field(0).TextForm();
       const bool LBlob = !LQuery->Field(2).IsNull() && LQuery->Field(2).Value().AsInteger() == CBlobType;
       const qint64 LSubType = LQuery->Field(3).IsNull() ? 0 : LQuery->Field(3).Value().AsInteger();
+      // Text may be described in the connection's set at four bytes a character: counted so.
+      const qint64 LType = LQuery->Field(2).IsNull() ? 0 : LQuery->Field(2).Value().AsInteger();
+      const qint64 LLength = LQuery->Field(5).IsNull() ? 8 : LQuery->Field(5).Value().AsInteger();
+      LRowBytes += (LType == 14 || LType == 37 ? 4 * LLength : LLength) + 8;
       if (!LQuery->Field(1).IsNull()) {
         if (!FSkipArrays) throw TCorvaneError("Campo ARRAY ainda nao suportado: " + aTable + "." + LName);
         // Firebird has no literal for an array: the column stays out of the statements.
@@ -162,7 +170,7 @@ QString TSliceCatalogue::Columns(const QString& aTable) {
   if (FCaching) {
     FColumns.insert(aTable, LResult);
     LSelect.Text = LResult;
-    if (!LBlobs.isEmpty()) {
+    if (!LBlobs.isEmpty() && LRowBytes <= CInlineRowBytes) {
       const int LMost = qMin(CInlineMost, CInlineBytes / 4 / int(LBlobs.size()));
       for (const QString& LBlob : std::as_const(LBlobs)) LSelect.Text += QLatin1String(", ") + LBlob.arg(LMost);
       LSelect.Inline = int(LBlobs.size());
